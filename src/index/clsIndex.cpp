@@ -1,0 +1,281 @@
+#include "index/clsIndex.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "index/codec.h"
+#include "index/file_error.h"
+#include "index/line_reader.h"
+
+namespace korva {
+namespace {
+
+constexpr std::size_t kPositionField = kRequestTextOffset;  // " - " ends at character 27
+constexpr std::size_t kIndexLineKeep = 4096;  // enough of a line for its key and position
+
+// The number from character 28 on: blanks are skipped, digits read up to the first other
+// character. Anything that is not a positive number that fits reads as 0.
+std::int64_t parsePosition(std::string_view line) {
+  if (line.size() <= kPositionField) return 0;
+  std::int64_t value = 0;
+  bool any = false;
+  for (char c : line.substr(kPositionField)) {
+    if (c == ' ' || c == '\t') continue;
+    if (c < '0' || c > '9') break;
+    if (value > (INT64_MAX - (c - '0')) / 10) return 0;
+    value = value * 10 + (c - '0');
+    any = true;
+  }
+  return any ? value : 0;
+}
+
+class FdCloser {
+ public:
+  explicit FdCloser(int fd) : fd_(fd) {}
+  ~FdCloser() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// A temporary file of a save that was killed midway carries the dead process's id; the next
+// save removes it so that such leftovers do not pile up.
+void removeStaleTempFiles(const std::string& folder) {
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return;
+  const std::string prefix = std::string(kIndexFileName) + ".";
+  const std::string suffix = ".tmp";
+  while (dirent* e = ::readdir(dir)) {
+    std::string name = e->d_name;
+    if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+      continue;
+    std::string pidText = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    if (pidText.empty() || pidText.find_first_not_of("0123456789") != std::string::npos) continue;
+    long pid = std::strtol(pidText.c_str(), nullptr, 10);
+    if (pid == ::getpid() || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH))
+      ::unlink(joinPath(folder, name).c_str());
+  }
+  ::closedir(dir);
+}
+
+void syncFolder(const std::string& folder) {
+  int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
+clsIndex::clsIndex(std::string folder, ErrorReporter* reporter)
+    : folder_(std::move(folder)), reporter_(reporter) {
+  LoadIndex();
+}
+
+clsIndex::~clsIndex() {
+  if (inBuildIndex_ || saved_) return;
+  SaveIndex();
+}
+
+std::string clsIndex::path(const char* name) const { return joinPath(folder_, name); }
+
+void clsIndex::report(const std::string& text) const {
+  if (reporter_) reporter_->reportError(text);
+}
+
+void clsIndex::LoadIndex() {
+  positions_.clear();
+  const std::string file = path(kIndexFileName);
+  struct stat st;
+  if (::stat(file.c_str(), &st) != 0 && errno == ENOENT) return;
+  try {
+    LineReader reader(file);
+    positions_.reserve(static_cast<std::size_t>(st.st_size / 40));
+    std::string line;
+    while (reader.readLineHead(line, kIndexLineKeep) >= 0) {
+      // Entries without a usable position are as good as absent; dropping them lets a later
+      // well-formed line for the same key count, and a damaged tail not force a rebuild.
+      std::int64_t position = parsePosition(line);
+      if (position > 0) positions_.add(std::string_view(line).substr(0, kIndexRecordLength), position);
+    }
+  } catch (const FileError& e) {
+    // The index is only a cache: start empty and let the next build recreate it.
+    positions_.clear();
+    report(e.what());
+  }
+}
+
+bool clsIndex::SaveIndex() {
+  saved_ = true;
+  if (positions_.empty()) return true;
+  removeStaleTempFiles(folder_);
+  const std::string finalPath = path(kIndexFileName);
+  const std::string tempPath = finalPath + "." + std::to_string(::getpid()) + ".tmp";
+  int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  FdCloser closer(fd);
+  std::string block;
+  block.reserve((1 << 20) + 64);
+  bool ok = true;
+  char digits[24];
+  for (std::size_t i = 0; i < positions_.size() && ok; ++i) {
+    const KeyTable::Entry& e = positions_[i];
+    block.append(e.key.data(), e.keyLength);
+    block.append(" - ");
+    int n = std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(e.position));
+    block.append(digits, static_cast<std::size_t>(n));
+    block.append("\r\n");
+    if (block.size() >= (1 << 20)) {
+      ok = writeAll(fd, block.data(), block.size());
+      block.clear();
+    }
+  }
+  ok = ok && writeAll(fd, block.data(), block.size()) && ::fsync(fd) == 0;
+  ok = (::close(closer.release()) == 0) && ok;
+  if (!ok || ::rename(tempPath.c_str(), finalPath.c_str()) != 0) {
+    ::unlink(tempPath.c_str());
+    return false;
+  }
+  syncFolder(folder_);
+  return true;
+}
+
+std::int64_t clsIndex::QueryIndex(std::string_view key) const { return positions_.find(key); }
+
+bool clsIndex::InitializeIndex() {
+  std::string key = GetLastRequestKey();
+  std::int64_t p = QueryIndex(key);
+  if (p > 0 && CheckIndexPosition(p)) {
+    lastOutcome_ = Outcome::Current;
+    return true;
+  }
+  BuildIndex();
+  return false;
+}
+
+std::string clsIndex::GetLastRequestKey() const {
+  const std::string file = path(kRequestLogName);
+  std::int64_t n = fileLength(file);
+  if (n < 4) return {};
+  // Backwards in blocks for the last CR LF that starts at byte n - 3 or earlier (0-based: n - 4),
+  // so the CR LF that ends the file never counts.
+  constexpr std::int64_t kChunk = 64 * 1024;
+  for (std::int64_t i = n - 4; i >= 0;) {
+    std::int64_t lo = std::max<std::int64_t>(0, i - kChunk + 1);
+    std::string bytes = readBytesAt(file, lo + 1, static_cast<std::size_t>(i + 2 - lo));
+    std::int64_t top = std::min(i, lo + static_cast<std::int64_t>(bytes.size()) - 2);
+    for (std::int64_t j = top; j >= lo; --j) {
+      if (bytes[j - lo] == '\r' && bytes[j - lo + 1] == '\n')
+        return readBytesAt(file, j + 3, kIndexRecordLength);
+    }
+    i = lo - 1;
+  }
+  return {};
+}
+
+bool clsIndex::CheckIndexPosition(std::int64_t position) const {
+  if (position < 1) return false;
+  const std::string file = path(kResponseLogName);
+  if (position > fileLength(file)) return false;
+  return QueryIndex(readBytesAt(file, position, kIndexRecordLength)) == position;
+}
+
+void clsIndex::BuildIndex() {
+  inBuildIndex_ = true;
+  try {
+    std::int64_t start = 1;
+    bool resume = false;
+    if (!positions_.empty()) {
+      std::int64_t last = positions_.back().position;
+      if (CheckIndexPosition(last)) {
+        start = last;
+        resume = true;
+      } else {
+        positions_.clear();
+      }
+    }
+    lastOutcome_ = resume ? Outcome::Resumed : Outcome::Rebuilt;
+    scanBlocks(start, resume);
+  } catch (const FileError& e) {
+    lastOutcome_ = Outcome::Failed;
+    report(e.what());
+  } catch (const std::bad_alloc&) {
+    lastOutcome_ = Outcome::Failed;
+    report(describeErrno(ENOMEM));
+  }
+  inBuildIndex_ = false;
+}
+
+void clsIndex::scanBlocks(std::int64_t start, bool resume) {
+  LineReader reader(path(kResponseLogName));
+  reader.seek(start);
+  std::string head;
+  bool terminated = false;
+  bool skipToDivider = resume;
+  for (;;) {
+    if (skipToDivider) {
+      std::int64_t length;
+      do {
+        length = reader.readLineHead(head, kDevider.size() + 1);
+        if (length < 0) return;
+      } while (!(length == static_cast<std::int64_t>(kDevider.size()) && head == kDevider));
+    }
+    skipToDivider = true;
+    std::int64_t position = reader.position();
+    if (reader.readLineHead(head, kIndexRecordLength, terminated) < 0) return;
+    // An opening line still being written would be indexed under a cut key; wait for its end.
+    if (!terminated) return;
+    addBlock(head, position);
+    if (reportProgress(position, reader.lastKnownLength())) return;
+  }
+}
+
+void clsIndex::addBlock(std::string_view key, std::int64_t position) {
+  if (positions_.add(key, position)) return;
+  // The position table and the key table each refuse the duplicate and each say so.
+  const std::string text = std::string(kDuplicateKeyDescription) + "\r\n\r\n" + utf8FromLine(key);
+  report(text);
+  report(text);
+}
+
+bool clsIndex::reportProgress(std::int64_t position, std::int64_t length) {
+  double ratio = length > 0 ? static_cast<double>(position) / static_cast<double>(length) : 1.0;
+  double rounded = std::nearbyint(std::min(ratio, 1.0) * 100.0);  // halves to even
+  auto percent = static_cast<std::uint8_t>(std::clamp(rounded, 0.0, 100.0));
+  if (percent == lastPercent_) return false;
+  lastPercent_ = percent;
+  bool cancel = false;
+  if (Progress) Progress(lastPercent_, cancel);
+  return cancel;
+}
+
+}  // namespace korva

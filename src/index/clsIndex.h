@@ -1,0 +1,92 @@
+// The response index: request key to the byte position of its block in "HtmlResponse.log".
+//
+// Creating an instance loads "HtmlResponse.idx" from its folder; InitializeIndex brings it up to
+// date (nothing, a resume from the last entry, or a rebuild); destroying it saves the index
+// atomically unless a build is running. Everything runs on the caller's thread: during a build
+// the only chance for other work is the Progress callback.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "index/constants.h"
+#include "index/key_table.h"
+
+namespace korva {
+
+// Receives the errors that a build reports itself (the window shows them as "Fehler" boxes).
+class ErrorReporter {
+ public:
+  virtual ~ErrorReporter() = default;
+  // text is UTF-8: a German description, for a duplicate key followed by CR LF CR LF and the key.
+  virtual void reportError(const std::string& text) = 0;
+};
+
+// German description of the duplicate-key failure of a keyed table.
+inline constexpr const char* kDuplicateKeyDescription =
+    "Dieser Schlüssel ist bereits einem Element dieser Auflistung zugeordnet.";
+
+class clsIndex {
+ public:
+  // Raised during a build whenever the whole percentage changes. Setting Cancel ends the build
+  // after the block just indexed.
+  using ProgressHandler = std::function<void(std::uint8_t& PercentComplete, bool& Cancel)>;
+
+  enum class Outcome { None, Current, Resumed, Rebuilt, Failed };
+
+  // Loads "HtmlResponse.idx" from `folder` when it exists. A malformed file never throws: a
+  // repeated key keeps its first entry and an unreadable position reads as 0. Throws FileError
+  // only when the file exists but cannot be read.
+  explicit clsIndex(std::string folder = ".", ErrorReporter* reporter = nullptr);
+  // Saves unless a build runs (see SaveIndex).
+  ~clsIndex();
+  clsIndex(const clsIndex&) = delete;
+  clsIndex& operator=(const clsIndex&) = delete;
+
+  bool InBuildIndex() const { return inBuildIndex_; }
+  int IndexRecordLength() const { return kIndexRecordLength; }
+  std::string_view Devider() const { return kDevider; }
+
+  // Position of the key's block, or 0 when it is not indexed. Never fails.
+  std::int64_t QueryIndex(std::string_view key) const;
+  // True when the index was current; false when a build ran (complete, cancelled or failed).
+  // Throws FileError when the request log cannot be read, or the response log is missing while
+  // the newest request's position is checked; the index is then unchanged.
+  bool InitializeIndex();
+
+  ProgressHandler Progress;
+
+  // Writes the index now, atomically: a temporary file in the same folder, flushed, then renamed
+  // over "HtmlResponse.idx". An empty index writes nothing. Returns false when writing failed;
+  // the old file is then intact. After a call the destructor does not save again.
+  bool SaveIndex();
+
+  // Not part of the window's use; for the command-line tool and tests.
+  std::size_t size() const { return positions_.size(); }
+  const KeyTable& entries() const { return positions_; }
+  Outcome lastOutcome() const { return lastOutcome_; }
+  const std::string& folder() const { return folder_; }
+
+ private:
+  void BuildIndex();
+  bool CheckIndexPosition(std::int64_t position) const;
+  std::string GetLastRequestKey() const;
+  void LoadIndex();
+  void scanBlocks(std::int64_t start, bool resume);
+  void addBlock(std::string_view key, std::int64_t position);
+  bool reportProgress(std::int64_t position, std::int64_t length);
+  void report(const std::string& text) const;
+  std::string path(const char* name) const;
+
+  std::string folder_;
+  ErrorReporter* reporter_;
+  KeyTable positions_;  // also keeps the insertion order the file is written in
+  bool inBuildIndex_ = false;
+  bool saved_ = false;
+  std::uint8_t lastPercent_ = 0;
+  Outcome lastOutcome_ = Outcome::None;
+};
+
+}  // namespace korva

@@ -1,0 +1,94 @@
+#include "index/codec.h"
+
+#include <array>
+
+namespace korva {
+namespace {
+
+// Windows-1252 bytes 0x80..0x9F; the unassigned ones keep their byte value.
+constexpr char16_t k1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+constexpr std::array<unsigned char, 256> makeFoldTable() {
+  std::array<unsigned char, 256> t{};
+  for (int i = 0; i < 256; ++i) t[i] = static_cast<unsigned char>(i);
+  for (int c = 'A'; c <= 'Z'; ++c) t[c] = static_cast<unsigned char>(c + 32);
+  for (int c = 0xC0; c <= 0xDE; ++c)
+    if (c != 0xD7) t[c] = static_cast<unsigned char>(c + 32);
+  t[0x8A] = 0x9A;  // Š
+  t[0x8C] = 0x9C;  // Œ
+  t[0x8E] = 0x9E;  // Ž
+  t[0x9F] = 0xFF;  // Ÿ
+  return t;
+}
+constexpr std::array<unsigned char, 256> kFold = makeFoldTable();
+
+void appendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+}  // namespace
+
+unsigned char foldCase1252(unsigned char byte) { return kFold[byte]; }
+
+char16_t codePoint1252(unsigned char byte) {
+  if (byte >= 0x80 && byte < 0xA0) return k1252High[byte - 0x80];
+  return byte;
+}
+
+bool isValidUtf8(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const auto* end = p + bytes.size();
+  while (p < end) {
+    unsigned char c = *p;
+    if (c < 0x80) {
+      ++p;
+      continue;
+    }
+    int extra;
+    char32_t cp;
+    char32_t min;
+    if ((c & 0xE0) == 0xC0) {
+      extra = 1, cp = c & 0x1F, min = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2, cp = c & 0x0F, min = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3, cp = c & 0x07, min = 0x10000;
+    } else {
+      return false;
+    }
+    if (end - p <= extra) return false;
+    for (int i = 1; i <= extra; ++i) {
+      if ((p[i] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (p[i] & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    p += extra + 1;
+  }
+  return true;
+}
+
+std::string utf8From1252(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 8);
+  for (char ch : bytes) appendUtf8(out, codePoint1252(static_cast<unsigned char>(ch)));
+  return out;
+}
+
+std::string utf8FromLine(std::string_view bytes) {
+  if (isValidUtf8(bytes)) return std::string(bytes);
+  return utf8From1252(bytes);
+}
+
+}  // namespace korva

@@ -1,0 +1,20 @@
+// Names and fixed widths shared by the three files of a log folder.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace korva {
+
+// Width of a request key in every file; the request text starts 4 characters later.
+inline constexpr int kIndexRecordLength = 24;
+// The request text of a request-log line starts at this 0-based offset.
+inline constexpr std::size_t kRequestTextOffset = kIndexRecordLength + 3;
+// The line that ends every response block: exactly 47 hyphens.
+inline constexpr std::string_view kDevider = "-----------------------------------------------";
+
+inline constexpr const char* kRequestLogName = "HtmlRequest.log";
+inline constexpr const char* kResponseLogName = "HtmlResponse.log";
+inline constexpr const char* kIndexFileName = "HtmlResponse.idx";
+
+}  // namespace korva

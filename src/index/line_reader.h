@@ -1,0 +1,67 @@
+// Buffered line reading with byte positions, for the two logs and the index file.
+//
+// A line ends at CR LF or at a lone CR; a lone LF is an ordinary character. A last line
+// without terminator is read up to the end of the file. Positions are 1-based byte offsets.
+// The file is read with pread in large blocks, never mapped: a log truncated under a mapping
+// would kill the process with SIGBUS. Reading stops at whatever the current end of the file is,
+// so a log that grows or shrinks while it is read is handled without special cases.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace korva {
+
+class LineReader {
+ public:
+  static constexpr std::size_t kDefaultBlockSize = 1 << 20;
+
+  // Opens the file for reading; throws FileError when it cannot be opened.
+  explicit LineReader(const std::string& path, std::size_t blockSize = kDefaultBlockSize);
+  ~LineReader();
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+
+  // Moves the read position to the 1-based byte position `position`.
+  void seek(std::int64_t position);
+  // 1-based byte position at which the next line begins.
+  std::int64_t position() const { return fileOffset_ + static_cast<std::int64_t>(cursor_) + 1; }
+  // True when no byte is left at the current position (the file may still grow later).
+  bool atEnd();
+
+  // Reads the next line into `line`, without terminator. Returns false at the end of the file.
+  bool readLine(std::string& line);
+  // Reads the next line but keeps at most `keep` of its leading bytes in `head`; returns the
+  // line's full length, or -1 at the end of the file. Lets a scan skip long body lines without
+  // copying them.
+  std::int64_t readLineHead(std::string& head, std::size_t keep);
+  // Like readLineHead, and also tells whether the line was ended by a terminator (false for a
+  // last line that runs into the end of the file).
+  std::int64_t readLineHead(std::string& head, std::size_t keep, bool& terminated);
+
+  // Length of the file in bytes, as of the last block read (or of now, if nothing was read yet).
+  std::int64_t lastKnownLength() const { return lastKnownLength_; }
+  // Length of the file in bytes right now.
+  std::int64_t currentLength() const;
+
+ private:
+  bool fill();  // reads the next block behind the buffered bytes; false when none came
+
+  int fd_ = -1;
+  std::string path_;
+  std::vector<char> buffer_;
+  std::size_t blockSize_;
+  std::int64_t fileOffset_ = 0;  // 0-based offset of buffer_[0] in the file
+  std::size_t cursor_ = 0;       // next unread byte in buffer_
+  std::size_t filled_ = 0;       // bytes valid in buffer_
+  std::int64_t lastKnownLength_ = 0;
+};
+
+// Reads up to `count` bytes at the 1-based `position` of the file; fewer near its end.
+// Throws FileError when the file cannot be opened or read.
+std::string readBytesAt(const std::string& path, std::int64_t position, std::size_t count);
+// Length of the file in bytes; throws FileError when it cannot be queried.
+std::int64_t fileLength(const std::string& path);
+
+}  // namespace korva
