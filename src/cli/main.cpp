@@ -1,1 +1,203 @@
-int main() { return 0; }
+// korvashimtale-cli: the index engine and the response display for terminals and scripts.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "index/clsIndex.h"
+#include "index/file_error.h"
+#include "index/line_reader.h"
+#include "view/html_filters.h"
+#include "view/retrieval.h"
+
+namespace korva {
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitError = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitCancelled = 130;
+
+const char kUsage[] =
+    "Aufruf: korvashimtale-cli [-C ORDNER] BEFEHL\n"
+    "\n"
+    "Befehle:\n"
+    "  index                         Index \"HtmlResponse.idx\" aufbauen oder fortsetzen\n"
+    "  lookup SCHLÜSSEL              Byteposition des Antwortblocks ausgeben (0 = nicht im Index)\n"
+    "  list                          alle Zeilen von \"HtmlRequest.log\" ausgeben\n"
+    "  show ZEILE [--no-scripts] [--no-comments]\n"
+    "                                Antwort der Anfrage in ZEILE (ab 0) ausgeben\n"
+    "\n"
+    "Ohne -C arbeitet das Programm im aktuellen Ordner.\n";
+
+volatile sig_atomic_t gCancelRequested = 0;
+
+void onInterrupt(int) { gCancelRequested = 1; }
+
+class StderrReporter : public ErrorReporter {
+ public:
+  void reportError(const std::string& text) override {
+    std::string line = text;
+    for (std::size_t p; (p = line.find("\r\n")) != std::string::npos;) line.replace(p, 2, "\n");
+    std::fprintf(stderr, "Fehler: %s\n", line.c_str());
+    ++count;
+  }
+  int count = 0;
+};
+
+int usageError(const char* message) {
+  if (message) std::fprintf(stderr, "korvashimtale-cli: %s\n\n", message);
+  std::fputs(kUsage, stderr);
+  return kExitUsage;
+}
+
+bool writeOut(const std::string& bytes) {
+  return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
+}
+
+const char* outcomeText(clsIndex::Outcome outcome) {
+  switch (outcome) {
+    case clsIndex::Outcome::Current: return "Index war aktuell";
+    case clsIndex::Outcome::Resumed: return "Index fortgesetzt";
+    case clsIndex::Outcome::Rebuilt: return "Index neu aufgebaut";
+    case clsIndex::Outcome::Failed: return "Indexaufbau fehlgeschlagen";
+    case clsIndex::Outcome::None: break;
+  }
+  return "kein Indexaufbau";
+}
+
+int runIndex(const std::string& folder) {
+  StderrReporter reporter;
+  clsIndex index(folder, &reporter);
+  const bool showProgress = ::isatty(STDERR_FILENO);
+  // Ctrl+C cancels the build like a close request in the window; a second one ends at once,
+  // and the index file on disk stays intact because saving replaces it atomically.
+  struct sigaction action {};
+  action.sa_handler = onInterrupt;
+  action.sa_flags = SA_RESETHAND;
+  ::sigaction(SIGINT, &action, nullptr);
+  index.Progress = [&](std::uint8_t& percent, bool& cancel) {
+    cancel = gCancelRequested != 0;
+    if (showProgress) std::fprintf(stderr, "\rIndex wird aufgebaut: %u%%", unsigned{percent});
+  };
+  try {
+    index.InitializeIndex();
+  } catch (const FileError& e) {
+    if (showProgress) std::fputc('\n', stderr);
+    std::fprintf(stderr, "Fehler: %s\n", e.what());
+    return kExitError;
+  }
+  if (showProgress && index.lastOutcome() != clsIndex::Outcome::Current) std::fputc('\n', stderr);
+  const bool cancelled = gCancelRequested != 0;
+  std::printf("%zu Einträge, %s%s\n", index.size(), outcomeText(index.lastOutcome()),
+              cancelled ? " (abgebrochen)" : "");
+  if (!index.SaveIndex()) std::fprintf(stderr, "Warnung: \"%s\" konnte nicht geschrieben werden\n", kIndexFileName);
+  if (reporter.count > 0) return kExitError;
+  return cancelled ? kExitCancelled : kExitOk;
+}
+
+int runLookup(const std::string& folder, const std::string& key) {
+  StderrReporter reporter;
+  clsIndex index(folder, &reporter);
+  index.setSaveOnRelease(false);
+  std::printf("%lld\n", static_cast<long long>(index.QueryIndex(key)));
+  return kExitOk;
+}
+
+int runList(const std::string& folder) {
+  LineReader reader(joinPath(folder, kRequestLogName));
+  std::string line;
+  while (reader.readLine(line)) {
+    line.push_back('\n');
+    if (!writeOut(line)) return kExitError;
+  }
+  return kExitOk;
+}
+
+bool parseRow(const std::string& text, long long& row) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  errno = 0;
+  row = std::strtoll(text.c_str(), nullptr, 10);
+  return errno == 0;
+}
+
+int runShow(const std::string& folder, long long row, bool noScripts, bool noComments) {
+  std::string entry;
+  {
+    LineReader reader(joinPath(folder, kRequestLogName));
+    long long count = 0;
+    bool found = false;
+    while (reader.readLine(entry)) {
+      if (count++ == row) {
+        found = true;
+        break;
+      }
+    }
+    if (!found) {
+      std::fprintf(stderr, "Fehler: Zeile %lld gibt es nicht, die Anfrageliste hat %lld Einträge\n",
+                   row, count);
+      return kExitError;
+    }
+  }
+  StderrReporter reporter;
+  clsIndex index(folder, &reporter);
+  index.setSaveOnRelease(false);
+  std::string_view key = requestKey(entry);
+  std::string body =
+      retrieveResponse(joinPath(folder, kResponseLogName), key, index.QueryIndex(key)).body;
+  if (noScripts) body = StripJavaScript(body);
+  if (noComments) body = StripComments(body);
+  return writeOut(body) && std::fflush(stdout) == 0 ? kExitOk : kExitError;
+}
+
+int run(int argc, char** argv) {
+  std::string folder = ".";
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "-C") {
+      if (++i >= argc) return usageError("-C braucht einen Ordner");
+      folder = argv[i];
+    } else if (a == "-h" || a == "--help") {
+      std::fputs(kUsage, stdout);
+      return kExitOk;
+    } else {
+      args.push_back(a);
+    }
+  }
+  if (args.empty()) return usageError(nullptr);
+  const std::string& command = args[0];
+  try {
+    if (command == "index" && args.size() == 1) return runIndex(folder);
+    if (command == "list" && args.size() == 1) return runList(folder);
+    if (command == "lookup" && args.size() == 2) return runLookup(folder, args[1]);
+    if (command == "show" && args.size() >= 2) {
+      long long row;
+      if (!parseRow(args[1], row)) return usageError("ZEILE muss eine Zahl ab 0 sein");
+      bool noScripts = false, noComments = false;
+      for (std::size_t i = 2; i < args.size(); ++i) {
+        if (args[i] == "--no-scripts") noScripts = true;
+        else if (args[i] == "--no-comments") noComments = true;
+        else return usageError(("unbekannte Option: " + args[i]).c_str());
+      }
+      return runShow(folder, row, noScripts, noComments);
+    }
+  } catch (const FileError& e) {
+    std::fprintf(stderr, "Fehler: %s\n", e.what());
+    return kExitError;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "Fehler: %s\n", describeErrno(ENOMEM).c_str());
+    return kExitError;
+  }
+  return usageError(("unbekannter Befehl oder falsche Argumente: " + command).c_str());
+}
+
+}  // namespace
+}  // namespace korva
+
+int main(int argc, char** argv) { return korva::run(argc, argv); }

@@ -102,7 +102,7 @@ clsIndex::clsIndex(std::string folder, ErrorReporter* reporter)
 }
 
 clsIndex::~clsIndex() {
-  if (inBuildIndex_ || saved_) return;
+  if (inBuildIndex_ || saved_ || !saveOnRelease_) return;
   SaveIndex();
 }
 

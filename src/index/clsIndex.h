@@ -64,6 +64,8 @@ class clsIndex {
   bool SaveIndex();
 
   // Not part of the window's use; for the command-line tool and tests.
+  // A read-only user (a lookup from the terminal) must not rewrite the file on release.
+  void setSaveOnRelease(bool save) { saveOnRelease_ = save; }
   std::size_t size() const { return positions_.size(); }
   const KeyTable& entries() const { return positions_; }
   Outcome lastOutcome() const { return lastOutcome_; }
@@ -85,6 +87,7 @@ class clsIndex {
   KeyTable positions_;  // also keeps the insertion order the file is written in
   bool inBuildIndex_ = false;
   bool saved_ = false;
+  bool saveOnRelease_ = true;
   std::uint8_t lastPercent_ = 0;
   Outcome lastOutcome_ = Outcome::None;
 };

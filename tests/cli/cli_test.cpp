@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include "run_process.h"
+#include "test_util.h"
+
+namespace korva {
+namespace {
+
+using testing::makeBlock;
+using testing::makeKey;
+using testing::makeRequestLine;
+using testing::runProcess;
+using testing::TempDir;
+
+testing::ProcessResult cli(const TempDir& dir, std::vector<std::string> args) {
+  args.insert(args.begin(), {"-C", dir.path()});
+  return runProcess(testing::builtProgram("src/cli/korvashimtale-cli"), args);
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    request = makeRequestLine(makeKey(1), "GET http://a.example/ HTTP/1.1") +
+              makeRequestLine(makeKey(2), "POST http://b.example/form HTTP/1.1") +
+              makeRequestLine(makeKey(3), "GET http://c.example/none HTTP/1.1");
+    response = makeBlock(makeKey(1), "<p>one</p>\r\n") +
+               makeBlock(makeKey(2), "<b>x</b><script>bad()</script>\r\n<!-- note -->two\r\n");
+    dir.write("HtmlRequest.log", request);
+    dir.write("HtmlResponse.log", response);
+  }
+  TempDir dir;
+  std::string request, response;
+};
+
+TEST_F(CliTest, IndexBuildsThenResumesThenIsCurrent) {
+  auto first = cli(dir, {"index"});
+  EXPECT_EQ(first.exitCode, 0) << first.err;
+  EXPECT_EQ(first.out, "2 Einträge, Index neu aufgebaut\n");
+  EXPECT_EQ(dir.read("HtmlResponse.idx"), makeKey(1) + " - 1\r\n" + makeKey(2) + " - " +
+                                              std::to_string(makeBlock(makeKey(1), "<p>one</p>\r\n").size() + 1) +
+                                              "\r\n");
+  dir.append("HtmlResponse.log", makeBlock(makeKey(3)));
+  EXPECT_EQ(cli(dir, {"index"}).out, "3 Einträge, Index fortgesetzt\n");
+  EXPECT_EQ(cli(dir, {"index"}).out, "3 Einträge, Index war aktuell\n");
+}
+
+TEST_F(CliTest, LookupReadsOnlyAndPrintsZeroForUnknownKeys) {
+  cli(dir, {"index"});
+  std::string before = dir.read("HtmlResponse.idx");
+  auto hit = cli(dir, {"lookup", makeKey(1)});
+  EXPECT_EQ(hit.exitCode, 0);
+  EXPECT_EQ(hit.out, "1\n");
+  EXPECT_EQ(cli(dir, {"lookup", "nothing"}).out, "0\n");
+  dir.write("HtmlResponse.idx", before + "garbage line\r\n");
+  cli(dir, {"lookup", makeKey(2)});
+  EXPECT_EQ(dir.read("HtmlResponse.idx"), before + "garbage line\r\n");
+}
+
+TEST_F(CliTest, ListPrintsEveryLineWithLf) {
+  auto r = cli(dir, {"list"});
+  EXPECT_EQ(r.exitCode, 0);
+  std::string expected = request;
+  for (std::size_t p; (p = expected.find("\r\n")) != std::string::npos;) expected.replace(p, 2, "\n");
+  EXPECT_EQ(r.out, expected);
+}
+
+TEST_F(CliTest, ShowPrintsTheBodyAndAppliesTheFilters) {
+  cli(dir, {"index"});
+  EXPECT_EQ(cli(dir, {"show", "0"}).out, "<p>one</p>\r\n");
+  EXPECT_EQ(cli(dir, {"show", "1", "--no-scripts"}).out, "<b>x</b>\r\n<!-- note -->two\r\n");
+  EXPECT_EQ(cli(dir, {"show", "1", "--no-scripts", "--no-comments"}).out, "<b>x</b>\r\ntwo\r\n");
+  auto none = cli(dir, {"show", "2"});  // a request without a block yet
+  EXPECT_EQ(none.exitCode, 0);
+  EXPECT_EQ(none.out, "");
+  auto past = cli(dir, {"show", "3"});
+  EXPECT_EQ(past.exitCode, 1);
+  EXPECT_NE(past.err.find("Zeile 3 gibt es nicht"), std::string::npos);
+}
+
+TEST_F(CliTest, ShowWithoutAnIndexScansTheLog) {
+  EXPECT_EQ(cli(dir, {"show", "1", "--no-comments"}).out, "<b>x</b><script>bad()</script>\r\ntwo\r\n");
+  EXPECT_FALSE(dir.exists("HtmlResponse.idx"));
+}
+
+TEST(CliErrorsTest, UsageAndMissingFiles) {
+  TempDir dir;
+  auto usage = cli(dir, {"frobnicate"});
+  EXPECT_EQ(usage.exitCode, 2);
+  EXPECT_NE(usage.err.find("Aufruf:"), std::string::npos);
+  EXPECT_EQ(cli(dir, {"show", "-1"}).exitCode, 2);
+  EXPECT_EQ(cli(dir, {"lookup"}).exitCode, 2);
+  auto missing = cli(dir, {"list"});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_NE(missing.err.find("Datei nicht gefunden"), std::string::npos);
+  auto index = cli(dir, {"index"});
+  EXPECT_EQ(index.exitCode, 1);
+  EXPECT_NE(index.err.find("HtmlRequest.log"), std::string::npos);
+  dir.write("HtmlRequest.log", makeRequestLine(makeKey(1)) + makeRequestLine(makeKey(2)));
+  auto noResponse = cli(dir, {"index"});  // reported by the build itself
+  EXPECT_EQ(noResponse.exitCode, 1);
+  EXPECT_NE(noResponse.err.find("HtmlResponse.log"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace korva
