@@ -1,5 +1,6 @@
 #include "view/retrieval.h"
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -29,9 +30,12 @@ bool skipToOpeningLine(LineReader& reader, std::string_view key, std::string& he
 // pages not touched again at every growth step. The rest of the file bounds the body (up to the
 // CR LF that a lone CR or a last line without terminator gets), and reserving it costs only
 // address space: the kernel maps just the pages that are written. Where the address space is
-// refused, the buffer grows geometrically instead.
+// refused, the buffer grows geometrically instead. The reservation is capped so that a click in a
+// log of many gigabytes does not ask for all of it.
 void reserveRestOfFile(std::string& body, const LineReader& reader) {
-  const std::int64_t rest = reader.lastKnownLength() - reader.position() + 1;
+  constexpr std::int64_t kMaxReservation = std::int64_t{1} << 30;
+  const std::int64_t rest =
+      std::min(reader.lastKnownLength() - reader.position() + 1, kMaxReservation);
   if (rest <= 0) return;
   try {
     body.reserve(static_cast<std::size_t>(rest));
