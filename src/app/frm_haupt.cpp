@@ -1,0 +1,532 @@
+#include "app/frm_haupt.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QListView>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTimer>
+
+#include "app/request_list_model.h"
+#include "app/user_dialogs.h"
+#include "index/clsIndex.h"
+#include "index/file_error.h"
+#include "view/cls_text_box.h"
+#include "view/html_filters.h"
+#include "view/rendered_view.h"
+#include "view/retrieval.h"
+#include "view/text_decode.h"
+
+namespace korva {
+namespace {
+
+const QString kAppTitle = QStringLiteral("Korvashimtale");
+const QString kCaptionBrowser = QStringLiteral("&Browser");
+const QString kCaptionSource = QStringLiteral("&Quelltext");
+constexpr float kRequestTextHeight = 615.0f;  // twips; the layout never changes it
+constexpr int kUnloadInterval = 100;          // ms
+
+QString toQString(const std::u16string& text) {
+  return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
+}
+
+QFont fixedFont(qreal points) {
+  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  font.setPointSizeF(points);
+  font.setWeight(QFont::Normal);
+  font.setItalic(false);
+  font.setUnderline(false);
+  font.setStrikeOut(false);
+  return font;
+}
+
+QRect toQRect(const PixelRect& r) { return QRect(r.left, r.top, r.width, r.height); }
+
+int modifierBits(Qt::KeyboardModifiers m) {
+  int bits = 0;
+  if (m & Qt::ShiftModifier) bits |= kModShift;
+  if (m & Qt::ControlModifier) bits |= kModCtrl;
+  if (m & Qt::AltModifier) bits |= kModAlt;
+  if (m & Qt::MetaModifier) bits |= 8;  // never part of a command, so it must not read as none
+  return bits;
+}
+
+// Runs a function when the scope ends, however it ends.
+template <typename F>
+class Finally {
+ public:
+  explicit Finally(F f) : f_(std::move(f)) {}
+  ~Finally() { f_(); }
+  Finally(const Finally&) = delete;
+  Finally& operator=(const Finally&) = delete;
+
+ private:
+  F f_;
+};
+
+}  // namespace
+
+// The index build's own error reports: critical boxes titled "Fehler".
+class frmHaupt::ErrorBoxes : public ErrorReporter {
+ public:
+  explicit ErrorBoxes(UserDialogs*& dialogs) : dialogs_(dialogs) {}
+  void reportError(const std::string& text) override {
+    dialogs_->messageBox(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
+                         UserDialogs::Icon::Critical, QStringLiteral("Fehler"));
+  }
+
+ private:
+  UserDialogs*& dialogs_;
+};
+
+// The source pane as the keyboard search sees it.
+class frmHaupt::SourceSearchTarget : public SearchTarget {
+ public:
+  explicit SourceSearchTarget(frmHaupt& window) : window_(window) {}
+  std::u16string_view text() const override {
+    text_ = window_.cSource->Text();
+    return {reinterpret_cast<const char16_t*>(text_.utf16()), static_cast<std::size_t>(text_.size())};
+  }
+  std::int32_t selStart() const override { return window_.cSource->SelStart(); }
+  std::int32_t selLength() const override { return window_.cSource->SelLength(); }
+  void setSelStart(std::int32_t start) override { window_.cSource->setSelStart(start); }
+  void setSelLength(std::int32_t length) override { window_.cSource->setSelLength(length); }
+  // A hidden text box cannot take the focus; the search still selects in it, so the match is
+  // there when the user switches to the source view.
+  bool canTakeFocus() const override { return window_.cSource->Visible() != 0; }
+  void setFocus() override { window_.cSource->SetFocus(); }
+
+ private:
+  frmHaupt& window_;
+  mutable QString text_;
+};
+
+class frmHaupt::DialogSearchPrompt : public SearchPrompt {
+ public:
+  explicit DialogSearchPrompt(UserDialogs*& dialogs) : dialogs_(dialogs) {}
+  std::u16string ask(std::u16string_view prompt, std::u16string_view title,
+                     std::u16string_view defaultText) override {
+    auto q = [](std::u16string_view s) {
+      return QString(reinterpret_cast<const QChar*>(s.data()), static_cast<qsizetype>(s.size()));
+    };
+    QString answer = dialogs_->inputBox(q(prompt), q(title), q(defaultText));
+    return answer.toStdU16String();
+  }
+
+ private:
+  UserDialogs*& dialogs_;
+};
+
+frmHaupt::frmHaupt(std::string folder, UserDialogs* dialogs, QWidget* parent)
+    : QMainWindow(parent), folder_(std::move(folder)), dialogs_(dialogs) {
+  if (!dialogs_) {
+    ownDialogs_ = std::make_unique<QtUserDialogs>(this);
+    dialogs_ = ownDialogs_.get();
+  }
+  errorBoxes_ = std::make_unique<ErrorBoxes>(dialogs_);
+  searchTarget_ = std::make_unique<SourceSearchTarget>(*this);
+  searchPrompt_ = std::make_unique<DialogSearchPrompt>(dialogs_);
+  keySearch_ = std::make_unique<KeySearch>(*searchTarget_, *searchPrompt_);
+  setObjectName(QStringLiteral("frmHaupt"));
+  setWindowTitle(kAppTitle);
+  QIcon icon;
+  icon.addFile(QStringLiteral(":/icons/korvashimtale-16.png"), QSize(16, 16));
+  icon.addFile(QStringLiteral(":/icons/korvashimtale-32.png"), QSize(32, 32));
+  setWindowIcon(icon);
+  createControls();
+  createMenus();
+  qApp->installEventFilter(this);
+}
+
+frmHaupt::~frmHaupt() {
+  qApp->removeEventFilter(this);
+  cIndex.reset();  // saves the index unless a build runs
+}
+
+void frmHaupt::createControls() {
+  client_ = new QWidget(this);
+  client_->setObjectName(QStringLiteral("client"));
+  client_->setMouseTracking(true);
+  client_->installEventFilter(this);
+  setCentralWidget(client_);
+
+  requestModel_ = new RequestListModel(this);
+  lstRequest = new QListView(client_);
+  lstRequest->setObjectName(QStringLiteral("lstRequest"));
+  lstRequest->setModel(requestModel_);
+  lstRequest->setUniformItemSizes(true);  // a million rows paint at once only with this
+  lstRequest->setSelectionMode(QAbstractItemView::SingleSelection);
+  lstRequest->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lstRequest->setFont(fixedFont(9.75));
+  connect(lstRequest->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current) {
+            if (current.isValid()) lstRequest_Click();
+          });
+
+  txtRequest = new QPlainTextEdit(client_);
+  txtRequest->setObjectName(QStringLiteral("txtRequest"));
+  txtRequest->setReadOnly(true);
+  txtRequest->setLineWrapMode(QPlainTextEdit::NoWrap);
+  txtRequest->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  txtRequest->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  txtRequest->setFont(fixedFont(9.75));
+
+  txtSource_ = new QPlainTextEdit(client_);
+  txtSource_->setObjectName(QStringLiteral("txtSource_"));
+  txtSource_->setReadOnly(true);
+  txtSource_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  txtSource_->setFont(fixedFont(11.25));
+  txtSource_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+
+  for (QAbstractScrollArea* area :
+       {static_cast<QAbstractScrollArea*>(lstRequest), static_cast<QAbstractScrollArea*>(txtRequest),
+        static_cast<QAbstractScrollArea*>(txtSource_)}) {
+    area->viewport()->setMouseTracking(true);
+    area->viewport()->installEventFilter(this);
+  }
+
+  brwBrowser = new RenderedView(client_);
+  brwBrowser->setObjectName(QStringLiteral("brwBrowser"));
+
+  frmProgress = new QFrame(client_);
+  frmProgress->setObjectName(QStringLiteral("frmProgress"));
+  frmProgress->setAutoFillBackground(true);
+  frmProgress->hide();
+  lblProgress = new QLabel(QStringLiteral("Index wird aufgebaut: 100%"), frmProgress);
+  lblProgress->setObjectName(QStringLiteral("lblProgress"));
+  lblProgress->setFont(fixedFont(9.75));
+  lblProgress->adjustSize();
+  QFrame** lines[] = {&Line1, &Line2, &Line3, &Line4};
+  for (int i = 0; i < 4; ++i) {
+    QFrame* line = new QFrame(frmProgress);
+    line->setObjectName(QStringLiteral("Line%1").arg(i + 1));
+    line->setAutoFillBackground(true);
+    QPalette palette = line->palette();
+    palette.setColor(QPalette::Window, palette.color(QPalette::WindowText));
+    line->setPalette(palette);
+    *lines[i] = line;
+  }
+  frmProgress->raise();
+
+  setTabOrder(txtSource_, lstRequest);
+  setTabOrder(lstRequest, txtRequest);
+
+  tmeUnload = new QTimer(this);
+  tmeUnload->setObjectName(QStringLiteral("tmeUnload"));
+  tmeUnload->setInterval(kUnloadInterval);
+  connect(tmeUnload, &QTimer::timeout, this, &frmHaupt::tmeUnload_Timer);
+}
+
+void frmHaupt::createMenus() {
+  auto addAction = [this](QMenu* menu, const char* name, const QString& caption,
+                          QKeySequence shortcut, void (frmHaupt::*handler)()) {
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(QString::fromLatin1(name));
+    if (!shortcut.isEmpty()) action->setShortcut(shortcut);
+    connect(action, &QAction::triggered, this, handler);
+    return action;
+  };
+  QMenu* datei = menuBar()->addMenu(QStringLiteral("&Datei"));
+  datei->setObjectName(QStringLiteral("mnuDatei"));
+  mnuDateiAktualisieren =
+      addAction(datei, "mnuDateiAktualisieren", QStringLiteral("Liste &aktualisieren"),
+                QKeySequence(Qt::Key_F5), &frmHaupt::mnuDateiAktualisieren_Click);
+  mnuDateiBeenden = addAction(datei, "mnuDateiBeenden", QStringLiteral("&Beenden"), QKeySequence(),
+                              &frmHaupt::mnuDateiBeenden_Click);
+  QMenu* ansicht = menuBar()->addMenu(QStringLiteral("&Ansicht"));
+  ansicht->setObjectName(QStringLiteral("mnuAnsicht"));
+  mnuAnsichtBrowserQuelltext =
+      addAction(ansicht, "mnuAnsichtBrowserQuelltext", kCaptionSource, QKeySequence(Qt::Key_F6),
+                &frmHaupt::mnuAnsichtBrowserQuelltext_Click);
+  mnuAnsichtEntferneJavaScript =
+      addAction(ansicht, "mnuAnsichtEntferneJavaScript", QStringLiteral("&JavaScript entfernen"),
+                QKeySequence(Qt::Key_F7), &frmHaupt::mnuAnsichtEntferneJavaScript_Click);
+  mnuAnsichtEntferneJavaScript->setCheckable(true);
+  mnuAnsichtEntferneKommentare =
+      addAction(ansicht, "mnuAnsichtEntferneKommentare", QStringLiteral("&Kommentare entfernen"),
+                QKeySequence(Qt::Key_F8), &frmHaupt::mnuAnsichtEntferneKommentare_Click);
+  mnuAnsichtEntferneKommentare->setCheckable(true);
+}
+
+void frmHaupt::Form_Load() {
+  ListHeightRatio_ = 0.2f;
+  cIndex = std::make_unique<clsIndex>(folder_, errorBoxes_.get());
+  cIndex->Progress = [this](std::uint8_t& percent, bool& cancel) { cIndex_Progress(percent, cancel); };
+  cSource = std::make_unique<clsTextBox>();
+  cSource->setTextBox(txtSource_);
+  // Qt sizes the window without its frame; the frame belongs to the window manager here.
+  resize(1024, 768);
+  ArrangeControls();
+  brwBrowser->navigateBlank();
+  show();
+  QCoreApplication::processEvents();
+  mnuDateiAktualisieren_Click();
+}
+
+void frmHaupt::mnuDateiAktualisieren_Click() {
+  ++busy_;
+  Finally done([this] { --busy_; });
+  try {
+    const int selected = lstRequest->currentIndex().row();
+    const std::string selectedText(requestModel_->line(selected));
+    requestModel_->clear();
+    requestModel_->loadFrom(joinPath(folder_, kRequestLogName));
+    if (selected >= 0 && requestModel_->count() > selected &&
+        requestModel_->line(selected) == selectedText) {
+      lstRequest->setCurrentIndex(requestModel_->index(selected));
+    }
+    mnuDateiAktualisieren->setEnabled(false);
+    frmProgress->show();
+    bool cancel = false;
+    std::uint8_t zero = 0;
+    cIndex_Progress(zero, cancel);
+    cIndex->InitializeIndex();
+    frmProgress->hide();
+    mnuDateiAktualisieren->setEnabled(true);
+  } catch (const std::exception& e) {
+    frmProgress->hide();
+    mnuDateiAktualisieren->setEnabled(true);
+    dialogs_->messageBox(QString::fromUtf8(e.what()), UserDialogs::Icon::Warning, kAppTitle);
+  }
+}
+
+void frmHaupt::cIndex_Progress(std::uint8_t& PercentComplete, bool& Cancel) {
+  Cancel = UnloadRequested_;
+  lblProgress->setText(QStringLiteral("Index wird aufgebaut: %1%").arg(unsigned{PercentComplete}));
+  lblProgress->adjustSize();
+  QCoreApplication::processEvents();
+}
+
+void frmHaupt::lstRequest_Click() {
+  const int row = lstRequest->currentIndex().row();
+  if (row < 0) {
+    // Nothing selected: an empty key would find the block after the first empty line, which
+    // means nothing to the user.
+    txtRequest->clear();
+    showResponse(QString());
+    return;
+  }
+  ++busy_;
+  Finally done([this] { --busy_; });
+  const std::string entry(requestModel_->line(row));
+  const std::string_view key = requestKey(entry);
+  txtRequest->setPlainText(toQString(decodeLine(requestText(entry))));
+
+  std::string body;
+  QString failure;
+  {
+    lstRequest->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    Finally restore([this] {
+      lstRequest->setEnabled(true);
+      QApplication::restoreOverrideCursor();
+    });
+    QCoreApplication::processEvents();
+    try {
+      body = retrieveResponse(joinPath(folder_, kResponseLogName), key, cIndex->QueryIndex(key)).body;
+    } catch (const std::exception& e) {
+      failure = QString::fromUtf8(e.what());
+    }
+  }
+  if (!failure.isEmpty()) {
+    showResponse(QString());
+    dialogs_->messageBox(failure, UserDialogs::Icon::Warning, kAppTitle);
+    return;
+  }
+  if (mnuAnsichtEntferneJavaScript->isChecked()) body = StripJavaScript(body);
+  if (mnuAnsichtEntferneKommentare->isChecked()) body = StripComments(body);
+  showResponse(toQString(decodeBody(body)));
+}
+
+void frmHaupt::showResponse(const QString& text) {
+  cSource->setText(text);
+  brwBrowser->setBodyHtml(text);
+  if (!brwBrowser->isHidden())
+    brwBrowser->setFocus();
+  else
+    cSource->SetFocus();
+}
+
+void frmHaupt::mnuAnsichtEntferneJavaScript_Click() { lstRequest_Click(); }
+void frmHaupt::mnuAnsichtEntferneKommentare_Click() { lstRequest_Click(); }
+
+void frmHaupt::mnuAnsichtBrowserQuelltext_Click() {
+  if (mnuAnsichtBrowserQuelltext->text() == kCaptionBrowser) {
+    mnuAnsichtBrowserQuelltext->setText(kCaptionSource);
+    brwBrowser->setVisible(true);
+    cSource->setVisible(0);
+    brwBrowser->setFocus();
+  } else {
+    mnuAnsichtBrowserQuelltext->setText(kCaptionBrowser);
+    brwBrowser->setVisible(false);
+    cSource->setVisible(-1);
+    cSource->SetFocus();
+  }
+}
+
+void frmHaupt::mnuDateiBeenden_Click() {
+  bool cancel = false;
+  Form_QueryUnload(cancel, false);
+}
+
+void frmHaupt::Form_QueryUnload(bool& cancel, bool programUnload) {
+  if (programUnload) return;
+  UnloadRequested_ = true;
+  cancel = true;
+  tmeUnload->start();
+}
+
+void frmHaupt::closeEvent(QCloseEvent* event) {
+  bool cancel = false;
+  Form_QueryUnload(cancel, programUnload_);
+  if (cancel) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+  cIndex.reset();  // the window is going: the index is saved now
+}
+
+void frmHaupt::tmeUnload_Timer() {
+  tmeUnload->stop();
+  // A refresh or a display still on the stack (the tick came in one of their yields) must finish
+  // before the window and the index go away.
+  if ((cIndex && cIndex->InBuildIndex()) || busy_ > 0) {
+    tmeUnload->start();
+    return;
+  }
+  programUnload_ = true;
+  close();
+}
+
+void frmHaupt::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  ArrangeControls();
+}
+
+void frmHaupt::ArrangeControls() {
+  if (!cSource || isMinimized()) return;
+  tppX_ = twipsPerPixel(static_cast<float>(logicalDpiX()));
+  tppY_ = twipsPerPixel(static_cast<float>(logicalDpiY()));
+  cSource->setTwipsPerPixel(tppX_, tppY_);
+  LayoutInput in;
+  in.clientWidth = pixelsToTwips(static_cast<float>(client_->width()), tppX_);
+  in.clientHeight = pixelsToTwips(static_cast<float>(client_->height()), tppY_);
+  in.ListHeightRatio = ListHeightRatio_;
+  in.requestHeight = kRequestTextHeight;
+  in.labelWidth = pixelsToTwips(static_cast<float>(lblProgress->width()), tppX_);
+  in.labelHeight = pixelsToTwips(static_cast<float>(lblProgress->height()), tppY_);
+  in.twipsPerPixelX = tppX_;
+  in.twipsPerPixelY = tppY_;
+  // The list box takes whole pixels only; the request text follows its real bottom edge.
+  const float tpp = tppY_;
+  layout_ = korva::ArrangeControls(in, [tpp](float requested) {
+    return static_cast<float>(twipsToWholePixels(requested, tpp)) * tpp;
+  });
+  applyLayout();
+}
+
+void frmHaupt::applyLayout() {
+  if (layout_.unchanged) return;
+  lstRequest->setGeometry(toQRect(toPixels(layout_.lstRequest, tppX_, tppY_)));
+  txtRequest->setGeometry(toQRect(toPixels(layout_.txtRequest, tppX_, tppY_)));
+  cSource->setLeft(layout_.sourcePane.left);
+  cSource->setTop(layout_.sourcePane.top);
+  cSource->setWidth(layout_.sourcePane.width);
+  cSource->setHeight(layout_.sourcePane.height);
+  const RectI source{cSource->Left(), cSource->Top(), cSource->Width(), cSource->Height()};
+  brwBrowser->setGeometry(toQRect(toPixels(source, tppX_, tppY_)));
+  frmProgress->setGeometry(toQRect(toPixels(layout_.frmProgress, tppX_, tppY_)));
+  lblProgress->move(toQRect(toPixels(layout_.lblProgress, tppX_, tppY_)).topLeft());
+  const LineF* lines[] = {&layout_.line1, &layout_.line2, &layout_.line3, &layout_.line4};
+  QFrame* widgets[] = {Line1, Line2, Line3, Line4};
+  for (int i = 0; i < 4; ++i) {
+    const LineF& l = *lines[i];
+    const int x = twipsToWholePixels(std::min(l.x1, l.x2), tppX_);
+    const int y = twipsToWholePixels(std::min(l.y1, l.y2), tppY_);
+    const int w = std::max(1, twipsToWholePixels(std::abs(l.x2 - l.x1), tppX_));
+    const int h = std::max(1, twipsToWholePixels(std::abs(l.y2 - l.y1), tppY_));
+    widgets[i]->setGeometry(x, y, w, h);
+  }
+}
+
+SplitterBand frmHaupt::splitterBand() const {
+  return {layout_.lstRequest.top, pixelsToTwips(static_cast<float>(lstRequest->height()), tppY_),
+          layout_.txtRequest.top};
+}
+
+void frmHaupt::windowMouseMove(float yTwips) {
+  const float clientHeight = pixelsToTwips(static_cast<float>(client_->height()), tppY_);
+  SplitterAction action = splitter_.move(yTwips, clientHeight, splitterBand());
+  switch (action.kind) {
+    case SplitterAction::Kind::kSetPointer:
+      if (action.pointer == kPointerSizeNS)
+        client_->setCursor(Qt::SizeVerCursor);
+      else
+        client_->unsetCursor();
+      break;
+    case SplitterAction::Kind::kRelayout:
+      ListHeightRatio_ = action.ListHeightRatio;
+      ArrangeControls();
+      break;
+    case SplitterAction::Kind::kNone:
+      break;
+  }
+}
+
+void frmHaupt::handleMouse(QObject* watched, QEvent* event) {
+  auto* mouse = static_cast<QMouseEvent*>(event);
+  auto* widget = static_cast<QWidget*>(watched);
+  // Moves over a child arrive in its own coordinates; the splitter works in the window's.
+  const QPointF pos = widget == client_ ? mouse->position()
+                                        : QPointF(widget->mapTo(client_, mouse->position().toPoint()));
+  const float y = pixelsToTwips(static_cast<float>(pos.y()), tppY_);
+  if (event->type() == QEvent::MouseMove) {
+    windowMouseMove(y);
+  } else if (widget == client_ && event->type() == QEvent::MouseButtonPress) {
+    splitter_.press(y, splitterBand());
+  } else if (widget == client_ && event->type() == QEvent::MouseButtonRelease) {
+    splitter_.release();
+  }
+}
+
+bool frmHaupt::handleKeyPreview(QObject* watched, QEvent* event) {
+  // Every key press passes here before the focused control sees it; it is handled once, at the
+  // widget it is delivered to, and then passed on unchanged.
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (!widget || widget->window() != this) return false;
+  QWidget* focus = QApplication::focusWidget();
+  if (focus ? widget != focus : widget != this) return false;
+  auto* key = static_cast<QKeyEvent*>(event);
+  if (key->key() == Qt::Key_F || key->key() == Qt::Key_F3) {
+    keySearch_->keyDown(key->key() == Qt::Key_F ? kKeyF : kKeyF3, modifierBits(key->modifiers()));
+  }
+  return false;
+}
+
+bool frmHaupt::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::KeyPress:
+      if (cSource) handleKeyPreview(watched, event);
+      break;
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+      if (cSource && (watched == client_ || watched == lstRequest->viewport() ||
+                      watched == txtRequest->viewport() || watched == txtSource_->viewport()))
+        handleMouse(watched, event);
+      break;
+    default:
+      break;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+}  // namespace korva

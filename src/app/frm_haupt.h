@@ -1,0 +1,135 @@
+// The program's only window: request list, request text, the source and the rendered view of
+// the selected response, the progress frame of an index build, and the deferred close.
+//
+// The window is thin on purpose: the index, the retrieval, the filters, the layout geometry, the
+// splitter rules and the search live in Qt-free code; this class wires them to the controls.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <memory>
+#include <string>
+
+#include "app/key_search.h"
+#include "app/layout.h"
+#include "app/splitter.h"
+
+class QAction;
+class QFrame;
+class QLabel;
+class QListView;
+class QPlainTextEdit;
+class QTimer;
+
+namespace korva {
+
+class clsIndex;
+class clsTextBox;
+class RenderedView;
+class RequestListModel;
+class UserDialogs;
+
+class frmHaupt : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // `folder` is where the three files are; the program passes its working directory. The
+  // dialogs default to real message boxes; tests pass a fake that records and answers.
+  explicit frmHaupt(std::string folder = ".", UserDialogs* dialogs = nullptr,
+                    QWidget* parent = nullptr);
+  ~frmHaupt() override;
+
+  // Start-up: creates the index (loading "HtmlResponse.idx"), sizes and shows the window,
+  // yields once and refreshes the request list.
+  void Form_Load();
+
+  // Menu and control handlers; public so that tests can drive them as a user would.
+  void mnuDateiAktualisieren_Click();
+  void mnuDateiBeenden_Click();
+  void mnuAnsichtBrowserQuelltext_Click();
+  void mnuAnsichtEntferneJavaScript_Click();
+  void mnuAnsichtEntferneKommentare_Click();
+  void lstRequest_Click();
+  void cIndex_Progress(std::uint8_t& PercentComplete, bool& Cancel);
+  void tmeUnload_Timer();
+
+  // Lays out every pane for the current client size.
+  void ArrangeControls();
+
+  bool UnloadRequested() const { return UnloadRequested_; }
+  float ListHeightRatio() const { return ListHeightRatio_; }
+  std::int16_t ActiveSplitter() const { return splitter_.ActiveSplitter(); }
+  const std::u16string& LastSearchTerm() const { return keySearch_->LastSearchTerm(); }
+  clsIndex* index() const { return cIndex.get(); }
+  clsTextBox* source() const { return cSource.get(); }
+  RenderedView* browser() const { return brwBrowser; }
+  RequestListModel* requestModel() const { return requestModel_; }
+  // The last computed geometry, in twips.
+  const LayoutResult& lastLayout() const { return layout_; }
+  // Twips per pixel of the screen the window is on.
+  float twipsPerPixelX() const { return tppX_; }
+  float twipsPerPixelY() const { return tppY_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  class ErrorBoxes;
+  class SourceSearchTarget;
+  class DialogSearchPrompt;
+
+  void createControls();
+  void createMenus();
+  // The deferred close: every close but the program's own is refused and retried by the timer.
+  void Form_QueryUnload(bool& cancel, bool programUnload);
+  void showResponse(const QString& text);
+  void applyLayout();
+  SplitterBand splitterBand() const;
+  void windowMouseMove(float yTwips);
+  void handleMouse(QObject* watched, QEvent* event);
+  bool handleKeyPreview(QObject* watched, QEvent* event);
+
+  std::string folder_;
+  std::unique_ptr<UserDialogs> ownDialogs_;
+  UserDialogs* dialogs_;
+  std::unique_ptr<ErrorBoxes> errorBoxes_;
+
+  std::unique_ptr<clsIndex> cIndex;
+  std::unique_ptr<clsTextBox> cSource;
+  std::unique_ptr<SourceSearchTarget> searchTarget_;
+  std::unique_ptr<DialogSearchPrompt> searchPrompt_;
+  std::unique_ptr<KeySearch> keySearch_;
+  SplitterDrag splitter_;
+  LayoutResult layout_;
+
+  bool UnloadRequested_ = false;
+  bool programUnload_ = false;
+  int busy_ = 0;  // refreshes and displays on the stack; the deferred close waits for them
+  float ListHeightRatio_ = 0.2f;
+  float tppX_ = 15.0f;
+  float tppY_ = 15.0f;
+
+  QWidget* client_ = nullptr;
+  RequestListModel* requestModel_ = nullptr;
+  QListView* lstRequest = nullptr;
+  QPlainTextEdit* txtRequest = nullptr;
+  QPlainTextEdit* txtSource_ = nullptr;
+  RenderedView* brwBrowser = nullptr;
+  QFrame* frmProgress = nullptr;
+  QLabel* lblProgress = nullptr;
+  QFrame* Line1 = nullptr;
+  QFrame* Line2 = nullptr;
+  QFrame* Line3 = nullptr;
+  QFrame* Line4 = nullptr;
+  QTimer* tmeUnload = nullptr;
+
+  QAction* mnuDateiAktualisieren = nullptr;
+  QAction* mnuDateiBeenden = nullptr;
+  QAction* mnuAnsichtBrowserQuelltext = nullptr;
+  QAction* mnuAnsichtEntferneJavaScript = nullptr;
+  QAction* mnuAnsichtEntferneKommentare = nullptr;
+};
+
+}  // namespace korva

@@ -1,0 +1,106 @@
+// The rendered view: a QWebEngineView that shows captured response bodies without letting them
+// reach the network, the file system or any script.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <cstdint>
+
+#include "view/twips_geometry.h"
+
+class QWebEngineProfile;
+
+namespace korva {
+
+// To be called by main() before the QApplication exists. Keeps Chromium's sandbox for normal
+// users; only for root, where Chromium refuses to start sandboxed, it adds --no-sandbox.
+// Also asks Qt for the shared OpenGL contexts Qt WebEngine needs.
+void prepareWebEngineEnvironment();
+
+// QTWEBENGINE_CHROMIUM_FLAGS as prepareWebEngineEnvironment() leaves it: `flags` with
+// --no-sandbox appended once when `runningAsRoot`.
+QByteArray chromiumFlagsFor(const QByteArray& flags, bool runningAsRoot);
+
+// `text` as one double-quoted JavaScript string literal that is also safe inside HTML: quotes,
+// backslash, every control character, U+2028/U+2029 and '<' are \u escapes.
+QString jsStringLiteral(const QString& text);
+
+// What the rendered view shows for `html` under a cap of `capChars` characters: `html` itself
+// when it fits, else the German notice followed by `html` cut before the last '<' within the
+// cap (or at the cap when there is none).
+QString htmlForRendering(const QString& html, qsizetype capChars);
+
+class RenderedView : public QWebEngineView {
+  Q_OBJECT
+
+ public:
+  // Bodies above this many characters (one character per log byte) are cut for rendering;
+  // chosen from bench/qt/rendered_view_qtbench.cpp.
+  static constexpr qsizetype kDefaultCapChars = qsizetype(2) * 1024 * 1024;
+
+  explicit RenderedView(QWidget* parent = nullptr);
+  ~RenderedView() override;
+
+  // Loads the empty document whose body setBodyHtml() fills.
+  void navigateBlank();
+  // True once the empty document has loaded and the body can be set.
+  bool isBlankLoaded() const { return blankLoaded_; }
+
+  // Replaces the body's content with `html` (cut to the cap, see htmlForRendering()). Returns
+  // at once; bodySet() or bodyDropped() follows. Set before the empty document has loaded,
+  // the body follows when it has; a newer call replaces a display still waiting.
+  void setBodyHtml(const QString& html);
+
+  // Requests blocked since the last setBodyHtml().
+  int blockedRequestCount() const { return blocked_; }
+
+  qsizetype capChars() const { return capChars_; }
+  void setCapChars(qsizetype capChars) { capChars_ = capChars; }
+
+  // Geometry in twips, as the window places its controls.
+  void setTwipsPerPixel(float horizontal, float vertical);
+  float leftTwips() const { return geometry_.left(); }
+  float topTwips() const { return geometry_.top(); }
+  float widthTwips() const { return geometry_.width(); }
+  float heightTwips() const { return geometry_.height(); }
+  void setLeftTwips(float twips) { geometry_.setLeft(twips); }
+  void setTopTwips(float twips) { geometry_.setTop(twips); }
+  void setWidthTwips(float twips) { geometry_.setWidth(twips); }
+  void setHeightTwips(float twips) { geometry_.setHeight(twips); }
+
+ signals:
+  // The body of the latest setBodyHtml() is in the document.
+  void bodySet();
+  // The latest setBodyHtml() will not show: its renderer ended or its script failed.
+  void bodyDropped();
+  void blockedRequestCountChanged(int count);
+
+ public slots:
+  // After a crash or kill of the renderer: drops any display under way and shows an empty
+  // page again.
+  void recoverFromRendererExit();
+
+ protected:
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  void onLoadFinished(bool ok);
+  void runBodyScript();
+  void onBodyScriptDone(std::uint64_t generation, bool ok);
+  void onRequestBlocked();
+
+  QWebEngineProfile* profile_ = nullptr;  // child of the page, so it outlives the page's core
+  QWebEnginePage* page_ = nullptr;        // child of this view
+  TwipsGeometry geometry_;
+  qsizetype capChars_ = kDefaultCapChars;
+  bool blankLoaded_ = false;
+  bool displayWaiting_ = false;  // a body waits for the empty document
+  bool displayRunning_ = false;  // a body script has been sent, its callback not yet seen
+  QString waitingHtml_;
+  std::uint64_t generation_ = 0;  // tells the latest display from stale callbacks
+  int blocked_ = 0;
+};
+
+}  // namespace korva

@@ -1,0 +1,414 @@
+// The main window driven as a user would: start-up, refresh, the deferred close, the display,
+// the filters, the view switch, the search keys and the layout.
+#include <QAction>
+#include <QApplication>
+#include <QFrame>
+#include <QLabel>
+#include <QListView>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+#include "app/frm_haupt.h"
+#include "app/request_list_model.h"
+#include "fake_dialogs.h"
+#include "index/clsIndex.h"
+#include "test_util.h"
+#include "view/cls_text_box.h"
+#include "view/rendered_view.h"
+
+using korva::frmHaupt;
+using korva::UserDialogs;
+using korva::testing::FakeDialogs;
+using korva::testing::makeBlock;
+using korva::testing::makeKey;
+using korva::testing::makeRequestLine;
+using korva::testing::TempDir;
+
+namespace {
+
+// A folder with `count` requests; block i has body "<p>body i</p>" plus `extra`.
+void writeLogs(const TempDir& dir, int count, const std::string& extra = "") {
+  std::string request, response;
+  for (int i = 0; i < count; ++i) {
+    request += makeRequestLine(makeKey(i), "GET http://host/" + std::to_string(i) + " HTTP/1.1");
+    response += makeBlock(makeKey(i), "<p>body " + std::to_string(i) + "</p>" + extra + "\r\n");
+  }
+  dir.write("HtmlRequest.log", request);
+  dir.write("HtmlResponse.log", response);
+}
+
+template <typename T>
+T* child(frmHaupt& w, const char* name) {
+  T* found = w.findChild<T*>(QString::fromLatin1(name));
+  if (!found) qFatal("no child %s", name);
+  return found;
+}
+
+QAction* action(frmHaupt& w, const char* name) { return child<QAction>(w, name); }
+
+void select(frmHaupt& w, int row) {
+  auto* list = child<QListView>(w, "lstRequest");
+  list->setCurrentIndex(list->model()->index(row, 0));
+}
+
+QString sourceText(frmHaupt& w) { return w.source()->Text(); }
+
+// Lets pending events and timers run until the window has gone or the time is up.
+bool waitUntilClosed(frmHaupt& w, int ms = 5000) {
+  return QTest::qWaitFor([&] { return !w.isVisible(); }, ms);
+}
+
+struct Started {
+  TempDir dir;
+  FakeDialogs dialogs;
+  std::unique_ptr<frmHaupt> window;
+  void start() {
+    window = std::make_unique<frmHaupt>(dir.path(), &dialogs);
+    window->Form_Load();
+  }
+};
+
+}  // namespace
+
+class TestFrmHaupt : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void startUpShowsEveryControlAndMenu() {
+    Started s;
+    writeLogs(s.dir, 3);
+    s.start();
+    frmHaupt& w = *s.window;
+    QCOMPARE(w.windowTitle(), QStringLiteral("Korvashimtale"));
+    QCOMPARE(w.size(), QSize(1024, 768));
+    QVERIFY(!w.windowIcon().isNull());
+    for (const char* name : {"lstRequest", "txtRequest", "txtSource_", "brwBrowser", "frmProgress",
+                             "lblProgress", "Line1", "Line2", "Line3", "Line4"})
+      QVERIFY2(w.findChild<QWidget*>(QString::fromLatin1(name)), name);
+    QVERIFY(w.findChild<QTimer*>(QStringLiteral("tmeUnload")));
+    const std::pair<const char*, const char*> menus[] = {
+        {"mnuDateiAktualisieren", "Liste &aktualisieren"}, {"mnuDateiBeenden", "&Beenden"},
+        {"mnuAnsichtBrowserQuelltext", "&Quelltext"},
+        {"mnuAnsichtEntferneJavaScript", "&JavaScript entfernen"},
+        {"mnuAnsichtEntferneKommentare", "&Kommentare entfernen"}};
+    for (auto [name, caption] : menus) QCOMPARE(action(w, name)->text(), QString::fromUtf8(caption));
+    QCOMPARE(action(w, "mnuDateiAktualisieren")->shortcut(), QKeySequence(Qt::Key_F5));
+    QCOMPARE(action(w, "mnuAnsichtEntferneKommentare")->shortcut(), QKeySequence(Qt::Key_F8));
+    QVERIFY(action(w, "mnuDateiAktualisieren")->isEnabled());
+    QVERIFY(!action(w, "mnuAnsichtEntferneJavaScript")->isChecked());
+    QCOMPARE(w.requestModel()->count(), 3);
+    QCOMPARE(w.index()->size(), 3u);
+    QVERIFY(child<QFrame>(w, "frmProgress")->isHidden());
+    QCOMPARE(w.ListHeightRatio(), 0.2f);
+    QVERIFY(s.dialogs.messages.empty());
+  }
+
+  void refreshKeepsTheSelectionOnlyWhereTheSameLineStands() {
+    Started s;
+    writeLogs(s.dir, 4);
+    s.start();
+    frmHaupt& w = *s.window;
+    auto* list = child<QListView>(w, "lstRequest");
+    QCOMPARE(list->currentIndex().row(), -1);
+    w.mnuDateiAktualisieren_Click();
+    QCOMPARE(list->currentIndex().row(), -1);  // nothing selected stays so
+
+    select(w, 2);
+    QVERIFY(sourceText(w).contains(QStringLiteral("body 2")));
+    writeLogs(s.dir, 6);  // lines appended
+    w.source()->setText(QString());
+    w.mnuDateiAktualisieren_Click();
+    QCOMPARE(list->currentIndex().row(), 2);
+    QVERIFY(sourceText(w).contains(QStringLiteral("body 2")));  // shown again
+
+    std::string changed = s.dir.read("HtmlRequest.log");
+    changed.replace(changed.find("/2 HTTP"), 2, "/X");
+    s.dir.write("HtmlRequest.log", changed);
+    w.mnuDateiAktualisieren_Click();
+    QCOMPARE(list->currentIndex().row(), -1);
+
+    select(w, 5);
+    writeLogs(s.dir, 3);  // shorter than the old position
+    w.mnuDateiAktualisieren_Click();
+    QCOMPARE(list->currentIndex().row(), -1);
+    QCOMPARE(w.requestModel()->count(), 3);
+  }
+
+  void missingRequestLogWarnsAndLeavesF5Enabled() {
+    Started s;
+    s.start();
+    frmHaupt& w = *s.window;
+    QCOMPARE(w.requestModel()->count(), 0);
+    QCOMPARE(s.dialogs.messages.size(), std::size_t{1});
+    QCOMPARE(s.dialogs.messages[0].icon, UserDialogs::Icon::Warning);
+    QCOMPARE(s.dialogs.messages[0].title, QStringLiteral("Korvashimtale"));
+    QVERIFY(s.dialogs.messages[0].text.contains(QStringLiteral("Datei nicht gefunden")));
+    QVERIFY(action(w, "mnuDateiAktualisieren")->isEnabled());
+    QVERIFY(child<QFrame>(w, "frmProgress")->isHidden());
+    writeLogs(s.dir, 2);  // the cause is gone: F5 works again
+    w.mnuDateiAktualisieren_Click();
+    QCOMPARE(w.requestModel()->count(), 2);
+  }
+
+  void progressCaptionAndCancelFollowTheCloseRequest() {
+    Started s;
+    writeLogs(s.dir, 1);
+    s.start();
+    frmHaupt& w = *s.window;
+    auto* label = child<QLabel>(w, "lblProgress");
+    std::uint8_t percent = 7;
+    bool cancel = true;
+    w.cIndex_Progress(percent, cancel);
+    QCOMPARE(label->text(), QStringLiteral("Index wird aufgebaut: 7%"));
+    QVERIFY(!cancel);
+    percent = 100;
+    w.mnuDateiBeenden_Click();
+    w.cIndex_Progress(percent, cancel);
+    QCOMPARE(label->text(), QStringLiteral("Index wird aufgebaut: 100%"));
+    QVERIFY(cancel);
+  }
+
+  void closeWhileIdleSavesTheIndexAtTheNextTick() {
+    Started s;
+    writeLogs(s.dir, 5);
+    s.start();
+    frmHaupt& w = *s.window;
+    QVERIFY(!w.close());  // refused at first
+    QVERIFY(w.isVisible());
+    QVERIFY(w.UnloadRequested());
+    QVERIFY(waitUntilClosed(w));
+    QVERIFY(s.dir.exists("HtmlResponse.idx"));
+    QCOMPARE(korva::clsIndex(s.dir.path()).size(), 5u);
+  }
+
+  void closeDuringABuildCancelsItAndSavesWhatWasIndexed() {
+    Started s;
+    writeLogs(s.dir, 3000, std::string(300, 'x'));
+    s.window = std::make_unique<frmHaupt>(s.dir.path(), &s.dialogs);
+    frmHaupt& w = *s.window;
+    int refused = 0;
+    // Three close requests arrive in the first yields of the build.
+    for (int i = 0; i < 3; ++i)
+      QTimer::singleShot(0, &w, [&] { refused += w.close() ? 0 : 1; });
+    w.Form_Load();
+    QCOMPARE(refused, 3);
+    QVERIFY(!w.index()->InBuildIndex());
+    const std::size_t indexed = w.index()->size();
+    QVERIFY(indexed > 0);
+    QVERIFY(indexed < 3000);
+    QVERIFY(w.isVisible());
+    QVERIFY(waitUntilClosed(w));
+    QCOMPARE(korva::clsIndex(s.dir.path()).size(), indexed);
+  }
+
+  void closeInTheStartUpYieldWaitsForTheRefresh() {
+    Started s;
+    writeLogs(s.dir, 20);
+    s.window = std::make_unique<frmHaupt>(s.dir.path(), &s.dialogs);
+    frmHaupt& w = *s.window;
+    // The close arrives in the start-up yield; the tick must not tear down the refresh.
+    QTimer::singleShot(0, &w, [&] { w.close(); });
+    w.Form_Load();
+    QVERIFY(w.UnloadRequested());
+    QCOMPARE(w.requestModel()->count(), 20);
+    QVERIFY(waitUntilClosed(w));
+    QVERIFY(s.dir.exists("HtmlResponse.idx"));
+  }
+
+  void displayFillsBothViewsAndAppliesTheFilters() {
+    Started s;
+    writeLogs(s.dir, 3, "<script>evil()</script><!-- note -->");
+    s.start();
+    frmHaupt& w = *s.window;
+    QSignalSpy bodySet(w.browser(), &korva::RenderedView::bodySet);
+    select(w, 1);
+    QCOMPARE(child<QPlainTextEdit>(w, "txtRequest")->toPlainText(),
+             QStringLiteral("GET http://host/1 HTTP/1.1"));
+    QCOMPARE(sourceText(w), QStringLiteral("<p>body 1</p><script>evil()</script><!-- note -->\n"));
+    QVERIFY(child<QListView>(w, "lstRequest")->isEnabled());
+    QVERIFY(!QApplication::overrideCursor());
+    QVERIFY(bodySet.wait(10000) || bodySet.count() > 0);
+    action(w, "mnuAnsichtEntferneJavaScript")->trigger();
+    QVERIFY(action(w, "mnuAnsichtEntferneJavaScript")->isChecked());
+    QCOMPARE(sourceText(w), QStringLiteral("<p>body 1</p><!-- note -->\n"));
+    action(w, "mnuAnsichtEntferneKommentare")->trigger();
+    QCOMPARE(sourceText(w), QStringLiteral("<p>body 1</p>\n"));
+    action(w, "mnuAnsichtEntferneJavaScript")->trigger();
+    QCOMPARE(sourceText(w), QStringLiteral("<p>body 1</p><script>evil()</script>\n"));
+  }
+
+  void filterBeforeAnySelectionShowsEmptyViews() {
+    Started s;
+    std::string request = makeRequestLine(makeKey(1));
+    // An empty line, then a block: the plain scan for an empty key would show this block.
+    s.dir.write("HtmlRequest.log", request);
+    s.dir.write("HtmlResponse.log", makeBlock(makeKey(1)) + "\r\nsurprise\r\n");
+    s.start();
+    frmHaupt& w = *s.window;
+    action(w, "mnuAnsichtEntferneKommentare")->trigger();
+    QCOMPARE(sourceText(w), QString());
+  }
+
+  void viewSwitchAlternatesCaptionAndVisibility() {
+    Started s;
+    writeLogs(s.dir, 2);
+    s.start();
+    frmHaupt& w = *s.window;
+    QAction* view = action(w, "mnuAnsichtBrowserQuelltext");
+    auto* browser = child<QWidget>(w, "brwBrowser");
+    auto* source = child<QPlainTextEdit>(w, "txtSource_");
+    QVERIFY(!browser->isHidden() && !source->isHidden());  // the browser lies on top
+    view->trigger();
+    QCOMPARE(view->text(), QStringLiteral("&Browser"));
+    QVERIFY(browser->isHidden());
+    QVERIFY(!source->isHidden());
+    select(w, 0);
+    QCOMPARE(QApplication::focusWidget(), source);  // the display focuses the view that is up
+    view->trigger();
+    QCOMPARE(view->text(), QStringLiteral("&Quelltext"));
+    QVERIFY(!browser->isHidden());
+    QVERIFY(source->isHidden());
+    QCOMPARE(w.source()->Visible(), 0);
+  }
+
+  void selectingDuringARunningBuildUsesWhatIsIndexedSoFar() {
+    Started s;
+    writeLogs(s.dir, 3000, std::string(300, 'y'));
+    s.window = std::make_unique<frmHaupt>(s.dir.path(), &s.dialogs);
+    frmHaupt& w = *s.window;
+    QString shown;
+    bool duringBuild = false;
+    // A zero timer fires in every yield; the first one inside the build selects a request far
+    // behind what the build has reached, so it is found by the scan from the start.
+    QTimer poll;
+    poll.setInterval(0);
+    QObject::connect(&poll, &QTimer::timeout, &w, [&] {
+      if (!w.index() || !w.index()->InBuildIndex()) return;
+      poll.stop();
+      duringBuild = true;
+      select(w, 2999);
+      shown = sourceText(w);
+    });
+    poll.start();
+    w.Form_Load();
+    QVERIFY(duringBuild);
+    QVERIFY(shown.startsWith(QStringLiteral("<p>body 2999</p>")));
+    QCOMPARE(w.index()->size(), 3000u);
+  }
+
+  void ctrlFAndF3SearchTheSourceText() {
+    Started s;
+    s.dir.write("HtmlRequest.log", makeRequestLine(makeKey(1)));
+    s.dir.write("HtmlResponse.log", makeBlock(makeKey(1), "abc ABC abc\r\n"));
+    s.start();
+    frmHaupt& w = *s.window;
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    select(w, 0);
+    action(w, "mnuAnsichtBrowserQuelltext")->trigger();  // the source view is up
+    auto* source = child<QPlainTextEdit>(w, "txtSource_");
+    QTRY_COMPARE(QApplication::focusWidget(), source);
+
+    QTest::keyClick(source, Qt::Key_F3);  // no term yet: the prompt, with an empty default
+    QCOMPARE(s.dialogs.prompts.size(), std::size_t{1});
+    QCOMPARE(s.dialogs.prompts[0].prompt, QStringLiteral("Suchbegriff:"));
+    QCOMPARE(s.dialogs.prompts[0].title, QStringLiteral("Suchen"));
+    QCOMPARE(s.dialogs.prompts[0].defaultText, QString());
+
+    s.dialogs.answers << QStringLiteral("abc");
+    QTest::keyClick(source, Qt::Key_F, Qt::ControlModifier);
+    QCOMPARE(w.source()->SelStart(), 0);
+    QCOMPARE(w.source()->SelLength(), 3);
+    QTest::keyClick(source, Qt::Key_F3);
+    QCOMPARE(w.source()->SelStart(), 4);
+    QTest::keyClick(source, Qt::Key_F3);
+    QCOMPARE(w.source()->SelStart(), 8);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F3);
+    QCOMPARE(w.source()->SelStart(), 0);  // wrapped once to the start
+    QTest::keyClick(source, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(source, Qt::Key_F3, Qt::ShiftModifier);
+    QCOMPARE(s.dialogs.prompts.size(), std::size_t{2});  // neither did anything
+    QCOMPARE(w.source()->SelStart(), 0);
+
+    s.dialogs.answers << QStringLiteral("zzz");
+    QTest::keyClick(source, Qt::Key_F, Qt::ControlModifier);
+    QCOMPARE(s.dialogs.prompts.back().defaultText, QStringLiteral("abc"));
+    QCOMPARE(w.source()->SelStart(), 0);  // not found: nothing changes
+    QCOMPARE(w.LastSearchTerm(), std::u16string(u"zzz"));
+  }
+
+  void resizeKeepsBrowserOverTheSourcePane() {
+    Started s;
+    writeLogs(s.dir, 2);
+    s.start();
+    frmHaupt& w = *s.window;
+    for (QSize size : {QSize(800, 600), QSize(1300, 900), QSize(400, 120)}) {
+      w.resize(size);
+      QCoreApplication::processEvents();
+      QCOMPARE(child<QWidget>(w, "brwBrowser")->geometry(),
+               child<QWidget>(w, "txtSource_")->geometry());
+      auto* list = child<QListView>(w, "lstRequest");
+      auto* request = child<QWidget>(w, "txtRequest");
+      QVERIFY(request->geometry().top() >= list->geometry().bottom());
+      QVERIFY(child<QWidget>(w, "txtSource_")->height() >= 0);
+    }
+  }
+
+  void splitterDragMovesTheListAndKeepsTheShare() {
+    Started s;
+    writeLogs(s.dir, 2);
+    s.start();
+    frmHaupt& w = *s.window;
+    QWidget* client = w.centralWidget();
+    auto* list = child<QListView>(w, "lstRequest");
+    const int bandY = list->geometry().bottom() + 2;  // inside the 40-twip band (2.67 px)
+    QTest::mouseMove(client, QPoint(50, bandY));
+    QCOMPARE(client->cursor().shape(), Qt::SizeVerCursor);
+    QTest::mousePress(client, Qt::RightButton, {}, QPoint(50, bandY));
+    QCOMPARE(w.ActiveSplitter(), std::int16_t{2});
+    QMouseEvent move(QEvent::MouseMove, QPointF(50, client->height() / 2), client->mapToGlobal(QPointF(50, client->height() / 2)),
+                     Qt::NoButton, Qt::RightButton, Qt::NoModifier);
+    QApplication::sendEvent(client, &move);
+    QVERIFY(qAbs(w.ListHeightRatio() - 0.5f) < 0.01f);
+    QTest::mouseRelease(client, Qt::RightButton, {}, QPoint(50, client->height() / 2));
+    QCOMPARE(w.ActiveSplitter(), std::int16_t{0});
+    w.resize(900, 700);
+    QCoreApplication::processEvents();
+    QVERIFY(qAbs(list->height() - client->height() / 2) <= 1);
+  }
+
+  void vanishingResponseLogIsReportedAndTheWindowStaysUsable() {
+    Started s;
+    writeLogs(s.dir, 3);
+    s.start();
+    frmHaupt& w = *s.window;
+    ::unlink(s.dir.file("HtmlResponse.log").c_str());
+    select(w, 1);
+    QCOMPARE(s.dialogs.messages.size(), std::size_t{1});
+    QVERIFY(s.dialogs.messages[0].text.contains(QStringLiteral("HtmlResponse.log")));
+    QVERIFY(child<QListView>(w, "lstRequest")->isEnabled());
+    QVERIFY(!QApplication::overrideCursor());
+    QCOMPARE(sourceText(w), QString());
+    s.dir.write("HtmlRequest.log", s.dir.read("HtmlRequest.log") + makeRequestLine(makeKey(9)));
+    // The restored selection fails to read again, then the build finds the log missing.
+    w.mnuDateiAktualisieren_Click();
+    QCOMPARE(s.dialogs.messages.size(), std::size_t{3});
+    QCOMPARE(s.dialogs.messages[1].title, QStringLiteral("Korvashimtale"));
+    QCOMPARE(s.dialogs.messages[2].title, QStringLiteral("Fehler"));
+    QCOMPARE(s.dialogs.messages[2].icon, UserDialogs::Icon::Critical);
+    QVERIFY(action(w, "mnuDateiAktualisieren")->isEnabled());
+    QVERIFY(child<QFrame>(w, "frmProgress")->isHidden());
+  }
+};
+
+int main(int argc, char** argv) {
+  korva::prepareWebEngineEnvironment();
+  QApplication app(argc, argv);
+  TestFrmHaupt test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_frm_haupt.moc"
