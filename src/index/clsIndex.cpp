@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "index/codec.h"
 #include "index/file_error.h"
@@ -119,13 +121,31 @@ void clsIndex::LoadIndex() {
   if (::stat(file.c_str(), &st) != 0 && errno == ENOENT) return;
   try {
     LineReader reader(file);
-    positions_.reserve(static_cast<std::size_t>(st.st_size / 40));
+    // About 40 bytes a line; capped so that a huge file of garbage cannot reserve gigabytes.
+    constexpr std::int64_t kMaxReserved = 2'000'000;
+    positions_.reserve(static_cast<std::size_t>(std::min<std::int64_t>(st.st_size / 40, kMaxReserved)));
+    // Lines are parsed a batch at a time and their slots prefetched, so that the random memory
+    // accesses of a million insertions overlap instead of queueing one behind the other.
+    constexpr std::size_t kBatch = 32;
+    struct Parsed {
+      std::string key;
+      std::int64_t position;
+    };
+    std::vector<Parsed> batch(kBatch);
     std::string line;
-    while (reader.readLineHead(line, kIndexLineKeep) >= 0) {
-      // Entries without a usable position are as good as absent; dropping them lets a later
-      // well-formed line for the same key count, and a damaged tail not force a rebuild.
-      std::int64_t position = parsePosition(line);
-      if (position > 0) positions_.add(std::string_view(line).substr(0, kIndexRecordLength), position);
+    for (bool more = true; more;) {
+      std::size_t n = 0;
+      while (n < kBatch && (more = reader.readLineHead(line, kIndexLineKeep) >= 0)) {
+        // Entries without a usable position are as good as absent; dropping them lets a later
+        // well-formed line for the same key count, and a damaged tail not force a rebuild.
+        std::int64_t position = parsePosition(line);
+        if (position <= 0) continue;
+        batch[n].key.assign(line, 0, kIndexRecordLength);
+        batch[n].position = position;
+        positions_.prefetch(batch[n].key);
+        ++n;
+      }
+      for (std::size_t i = 0; i < n; ++i) positions_.add(batch[i].key, batch[i].position);
     }
   } catch (const FileError& e) {
     // The index is only a cache: start empty and let the next build recreate it.
@@ -147,12 +167,14 @@ bool clsIndex::SaveIndex() {
   block.reserve((1 << 20) + 64);
   bool ok = true;
   char digits[24];
+  constexpr std::size_t kAhead = 16;  // entries lie in hash order: fetch them before they are due
   for (std::size_t i = 0; i < positions_.size() && ok; ++i) {
+    if (i + kAhead < positions_.size()) __builtin_prefetch(&positions_[i + kAhead]);
     const KeyTable::Entry& e = positions_[i];
     block.append(e.key.data(), e.keyLength);
     block.append(" - ");
-    int n = std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(e.position));
-    block.append(digits, static_cast<std::size_t>(n));
+    char* end = std::to_chars(digits, digits + sizeof digits, e.position).ptr;
+    block.append(digits, static_cast<std::size_t>(end - digits));
     block.append("\r\n");
     if (block.size() >= (1 << 20)) {
       ok = writeAll(fd, block.data(), block.size());

@@ -1,7 +1,5 @@
 #include "index/codec.h"
 
-#include <array>
-
 namespace korva {
 namespace {
 
@@ -10,20 +8,6 @@ constexpr char16_t k1252High[32] = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-constexpr std::array<unsigned char, 256> makeFoldTable() {
-  std::array<unsigned char, 256> t{};
-  for (int i = 0; i < 256; ++i) t[i] = static_cast<unsigned char>(i);
-  for (int c = 'A'; c <= 'Z'; ++c) t[c] = static_cast<unsigned char>(c + 32);
-  for (int c = 0xC0; c <= 0xDE; ++c)
-    if (c != 0xD7) t[c] = static_cast<unsigned char>(c + 32);
-  t[0x8A] = 0x9A;  // Š
-  t[0x8C] = 0x9C;  // Œ
-  t[0x8E] = 0x9E;  // Ž
-  t[0x9F] = 0xFF;  // Ÿ
-  return t;
-}
-constexpr std::array<unsigned char, 256> kFold = makeFoldTable();
 
 void appendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
@@ -39,8 +23,6 @@ void appendUtf8(std::string& out, char32_t cp) {
 }
 
 }  // namespace
-
-unsigned char foldCase1252(unsigned char byte) { return kFold[byte]; }
 
 char16_t codePoint1252(unsigned char byte) {
   if (byte >= 0x80 && byte < 0xA0) return k1252High[byte - 0x80];
