@@ -154,6 +154,7 @@ void BM_InnerHtml_DefaultCap(benchmark::State& state) {
 BENCHMARK(BM_InnerHtml_Uncapped)
     ->Arg(512)
     ->Arg(1024)
+    ->Arg(1536)
     ->Arg(2048)
     ->Arg(4096)
     ->Arg(8192)

@@ -39,11 +39,13 @@ struct Fixture {
   korva::clsTextBox box;
   QImage canvas{1024, 700, QImage::Format_ARGB32_Premultiplied};
 
-  explicit Fixture(QPlainTextEdit::LineWrapMode wrap) {
+  explicit Fixture(QPlainTextEdit::LineWrapMode wrap,
+                   Qt::ScrollBarPolicy bar = Qt::ScrollBarAlwaysOn) {
     window.resize(1024, 700);
     edit->setGeometry(0, 0, 1024, 700);
     edit->setLineWrapMode(wrap);
     box.setTextBox(edit);
+    edit->setVerticalScrollBarPolicy(bar);
     window.show();
     QApplication::processEvents();
   }
@@ -63,8 +65,9 @@ const QString& line5MB() {
 }
 
 // Times setText and the first paint after it; reports both parts as counters.
-void runSetText(benchmark::State& state, const QString& text, QPlainTextEdit::LineWrapMode wrap) {
-  Fixture f(wrap);
+void runSetText(benchmark::State& state, const QString& text, QPlainTextEdit::LineWrapMode wrap,
+                Qt::ScrollBarPolicy bar = Qt::ScrollBarAlwaysOn) {
+  Fixture f(wrap, bar);
   double setMs = 0, paintMs = 0;
   for (auto _ : state) {
     f.box.setText(QString());  // each round starts from an empty view
@@ -97,6 +100,10 @@ void BM_SetText_OneLine5MB_Wrap(benchmark::State& s) {
 void BM_SetText_OneLine5MB_NoWrap(benchmark::State& s) {
   runSetText(s, line5MB(), QPlainTextEdit::NoWrap);
 }
+// Qt's default scroll bar policy, against which the adapter's always-on policy was chosen.
+void BM_SetText_OneLine5MB_ScrollBarAsNeeded(benchmark::State& s) {
+  runSetText(s, line5MB(), QPlainTextEdit::WidgetWidth, Qt::ScrollBarAsNeeded);
+}
 
 // What the search pays for each F3: reading the whole text back.
 void BM_Text_Get20MB(benchmark::State& state) {
@@ -128,6 +135,10 @@ BENCHMARK(BM_SetText_OneLine5MB_Wrap)
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SetText_OneLine5MB_NoWrap)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SetText_OneLine5MB_ScrollBarAsNeeded)
     ->UseManualTime()
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);

@@ -14,6 +14,9 @@ void clsTextBox::setTextBox(QPlainTextEdit* textBox) {
   textBox->setUndoRedoEnabled(false);
   textBox->setReadOnly(true);
   textBox->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  // A scroll bar that appears only once a long text is in narrows the viewport and makes the
+  // widget lay the whole text out a second time; for one 5 MB line that doubled the time.
+  textBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 }
 
 void clsTextBox::setTwipsPerPixel(float horizontal, float vertical) {

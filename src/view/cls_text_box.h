@@ -20,7 +20,8 @@ namespace korva {
 class clsTextBox {
  public:
   // Binds the text box and sets it up for long texts: read-only for the user but selectable by
-  // mouse and keyboard (so the caret of a selection shows), no undo history.
+  // mouse and keyboard (so the caret of a selection shows), no undo history, vertical scroll
+  // bar always on.
   void setTextBox(QPlainTextEdit* textBox);
   QPlainTextEdit* TextBox() const { return box_; }
 

@@ -24,7 +24,7 @@ void prepareWebEngineEnvironment();
 QByteArray chromiumFlagsFor(const QByteArray& flags, bool runningAsRoot);
 
 // `text` as one double-quoted JavaScript string literal that is also safe inside HTML: quotes,
-// backslash, every control character, U+2028/U+2029 and '<' are \u escapes.
+// backslash, every control character, U+2028/U+2029, '<' and '>' are \u escapes.
 QString jsStringLiteral(const QString& text);
 
 // What the rendered view shows for `html` under a cap of `capChars` characters: `html` itself
@@ -36,9 +36,11 @@ class RenderedView : public QWebEngineView {
   Q_OBJECT
 
  public:
-  // Bodies above this many characters (one character per log byte) are cut for rendering;
-  // chosen from bench/qt/rendered_view_qtbench.cpp.
-  static constexpr qsizetype kDefaultCapChars = qsizetype(2) * 1024 * 1024;
+  // Bodies above this many characters (one character per log byte) are cut for rendering.
+  // Measured with bench/qt/rendered_view_qtbench.cpp on table-heavy HTML: at 1 MiB the
+  // renderer took about 550 MiB and 1.3 s of layout, at 2 MiB about 1 GiB and 3 s, and 16 MiB
+  // ran it out of memory.
+  static constexpr qsizetype kDefaultCapChars = qsizetype(1024) * 1024;
 
   explicit RenderedView(QWidget* parent = nullptr);
   ~RenderedView() override;
