@@ -1,0 +1,179 @@
+// The whole window, offscreen, with the real web engine: start-up with a million requests and a
+// current index, the refresh alone, peak memory against the request log's size, a click until
+// both views hold a 1 MB and a 20 MB body, and the layout during a splitter drag with a 10 MB
+// source text present. Prints one line per figure.
+//
+//   window_qtbench                 full sizes (1,000,000 requests)
+//   KORVA_BENCH_REQUESTS=100000 window_qtbench
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QListView>
+#include <QMouseEvent>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "app/frm_haupt.h"
+#include "app/request_list_model.h"
+#include "index/clsIndex.h"
+#include "log_generator.h"
+#include "view/cls_text_box.h"
+#include "view/rendered_view.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+long maxResidentMiB() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss / 1024;
+}
+
+std::string makeFolder(const std::string& name) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string path = std::string(tmp ? tmp : "/tmp") + "/korva-window-bench-" +
+                     std::to_string(::getpid()) + "-" + name;
+  fs::create_directories(path);
+  return path;
+}
+
+// A pair with `requests` requests of about `bytesPerBlock` each; optionally one big body.
+std::string generate(const std::string& name, long requests, long bytesPerBlock, long bigBody) {
+  std::string folder = makeFolder(name);
+  korva::GeneratorOptions options;
+  options.outDir = folder;
+  options.requests = requests;
+  options.targetBytes = requests * bytesPerBlock + std::max(0L, bigBody);
+  options.bigBody = bigBody;
+  options.maxBody = 64 * 1024;
+  options.seed = 11;
+  options.collectRecords = false;
+  korva::generateLogs(options);
+  korva::clsIndex index(folder);  // a current index, as after an earlier session
+  index.InitializeIndex();
+  return folder;
+}
+
+// Selects `row` and waits until the rendered view has taken the body; milliseconds.
+double clickUntilShown(korva::frmHaupt& window, int row) {
+  auto* list = window.findChild<QListView*>(QStringLiteral("lstRequest"));
+  QSignalSpy shown(window.browser(), &korva::RenderedView::bodySet);
+  QElapsedTimer timer;
+  timer.start();
+  list->setCurrentIndex(list->model()->index(row, 0));
+  if (shown.isEmpty() && !shown.wait(60000)) return -1;
+  return static_cast<double>(timer.nsecsElapsed()) / 1e6;
+}
+
+void displayFigures(long bigBody, const char* label) {
+  std::string folder = generate(label, 20, 4000, bigBody);
+  korva::frmHaupt window(folder);
+  window.Form_Load();
+  const int bigRow = 18;  // the generator puts the big body at 90% of the requests
+  double best = 1e9;
+  for (int i = 0; i < 5; ++i) {
+    clickUntilShown(window, 2);
+    best = std::min(best, clickUntilShown(window, bigRow));
+  }
+  std::printf("click to both views filled, %s body: %.0f ms (best of 5)\n", label, best);
+  fs::remove_all(folder);
+}
+
+void dragFigures() {
+  std::string folder = generate("drag", 20, 4000, 10L << 20);
+  korva::frmHaupt window(folder);
+  window.Form_Load();
+  clickUntilShown(window, 18);
+  window.mnuAnsichtBrowserQuelltext_Click();  // the 10 MB source text is on show
+  QCoreApplication::processEvents();
+  QWidget* client = window.centralWidget();
+  auto* list = window.findChild<QListView*>(QStringLiteral("lstRequest"));
+  const QPointF band(50, list->geometry().bottom() + 2);
+  QTest::mousePress(client, Qt::LeftButton, {}, band.toPoint());
+  constexpr int kMoves = 400;
+  QElapsedTimer timer;
+  timer.start();
+  for (int i = 0; i < kMoves; ++i) {
+    QPointF at(50, 100 + (i % 200));
+    QMouseEvent move(QEvent::MouseMove, at, client->mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(client, &move);
+  }
+  const double perMoveUs = static_cast<double>(timer.nsecsElapsed()) / 1e3 / kMoves;
+  QTest::mouseRelease(client, Qt::LeftButton, {}, QPoint(50, 150));
+  timer.restart();
+  for (int i = 0; i < kMoves; ++i) window.ArrangeControls();
+  const double layoutUs = static_cast<double>(timer.nsecsElapsed()) / 1e3 / kMoves;
+  std::printf("splitter drag with a 10 MB source text: %.1f us per move (ArrangeControls alone %.1f us)\n",
+              perMoveUs, layoutUs);
+  fs::remove_all(folder);
+}
+
+int baselineMain() {
+  std::string folder = makeFolder("empty");
+  for (const char* name : {"HtmlRequest.log", "HtmlResponse.log"}) std::fclose(std::fopen((folder + "/" + name).c_str(), "w"));
+  {
+    korva::frmHaupt window(folder);
+    window.Form_Load();
+    QTest::qWait(500);
+  }
+  std::printf("%ld\n", maxResidentMiB());
+  fs::remove_all(folder);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  korva::prepareWebEngineEnvironment();
+  QApplication app(argc, argv);
+  if (argc > 1 && std::string(argv[1]) == "--baseline") return baselineMain();
+
+  const long requests = qEnvironmentVariableIsSet("KORVA_BENCH_REQUESTS")
+                            ? qEnvironmentVariable("KORVA_BENCH_REQUESTS").toLong()
+                            : 1000000;
+  std::string folder = generate("million", requests, 600, -1);
+  const auto requestLogBytes = static_cast<double>(fs::file_size(folder + "/HtmlRequest.log"));
+  {
+    QElapsedTimer timer;
+    timer.start();
+    korva::frmHaupt window(folder);
+    window.Form_Load();
+    QCoreApplication::processEvents();  // the first paint of the list
+    const double startMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    std::printf("start-up to the usable window, %ld requests, current index: %.0f ms\n", requests,
+                startMs);
+    double refreshMs = 1e9;
+    for (int i = 0; i < 3; ++i) {
+      timer.restart();
+      window.mnuDateiAktualisieren_Click();
+      refreshMs = std::min(refreshMs, static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    }
+    std::printf("refresh alone (F5), %d entries: %.0f ms (best of 3)\n",
+                window.requestModel()->count(), refreshMs);
+  }
+  const long peak = maxResidentMiB();
+  QProcess baseline;
+  baseline.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--baseline")});
+  baseline.waitForFinished(120000);
+  const long base = baseline.readAllStandardOutput().trimmed().toLong();
+  std::printf("peak memory: %ld MiB, web-engine window on an empty folder %ld MiB, difference "
+              "%.2fx the request log (%.0f MiB)\n",
+              peak, base, static_cast<double>(peak - base) / (requestLogBytes / 1048576.0),
+              requestLogBytes / 1048576.0);
+  fs::remove_all(folder);
+
+  displayFigures(1L << 20, "1MB");
+  displayFigures(20L << 20, "20MB");
+  dragFigures();
+  return 0;
+}

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Runs every benchmark of a release build and prints their figures; called by ./dev bench.
+# usage: bench/run_all.sh BUILD_DIR [NAME_FILTER]
+#   KORVA_BENCH_LOG_MB, KORVA_BENCH_REQUESTS and KORVA_BENCH_BODY_MB shrink the generated logs.
+set -uo pipefail
+build=$1
+filter=${2:-}
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+status=0
+for program in index_bench retrieval_bench filters_bench search_bench layout_bench \
+               text_box_qtbench rendered_view_qtbench window_qtbench; do
+  [ -n "$filter" ] && [[ $program != *$filter* ]] && continue
+  path=$(find "$build/bench" -name "$program" -type f -perm -u+x | head -n 1)
+  if [ -z "$path" ]; then
+    echo "== $program: not built" >&2
+    continue
+  fi
+  echo "== $program"
+  # The web engine prints its start-up details on stderr; keep only what the benchmark says.
+  "$path" 2> >(grep -v -E '^ |^$|GL|Surface|QSG|Using|Init|Sandbox|webenginecontext|propagateSizeHints|graphics backend|XDG_RUNTIME' >&2) || status=1
+done
+exit $status
