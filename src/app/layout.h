@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "view/twips.h"
+
 namespace korva {
 
 // Band between the request list and the request text; it is the splitter.
@@ -85,17 +87,6 @@ struct LayoutResult {
 // bottom and right lines stay inside a frame smaller than their border. Other positions are not
 // clamped, so a frame wider than the window still stays centred.
 LayoutResult ArrangeControls(const LayoutInput& in, const ListHeightReadBack& readBack = {});
-
-// Nearest 32-bit integer, halves to the even neighbour, as the clsTextBox boundary expects.
-// Saturates outside the int32 range; NaN gives 0.
-std::int32_t roundHalfEven(double value);
-
-// Twips per pixel for a logical resolution: 15 at 96 dpi.
-float twipsPerPixel(float logicalDpi);
-float pixelsToTwips(float pixels, float twipsPerPixel);
-float twipsToPixels(float twips, float twipsPerPixel);
-// Whole pixels, rounded half to even.
-std::int32_t twipsToWholePixels(float twips, float twipsPerPixel);
 
 struct PixelRect {
   std::int32_t left = 0;

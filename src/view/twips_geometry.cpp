@@ -8,19 +8,6 @@
 
 namespace korva {
 
-std::int32_t roundHalfEven(float value) {
-  if (std::isnan(value)) return 0;
-  // double holds every float exactly, so the half test below is exact.
-  const double v = value;
-  constexpr double kMin = std::numeric_limits<std::int32_t>::min();
-  constexpr double kMax = std::numeric_limits<std::int32_t>::max();
-  if (v <= kMin) return std::numeric_limits<std::int32_t>::min();
-  if (v >= kMax) return std::numeric_limits<std::int32_t>::max();
-  double rounded = std::floor(v + 0.5);
-  if (rounded - v == 0.5 && std::fmod(rounded, 2.0) != 0.0) rounded -= 1.0;
-  return static_cast<std::int32_t>(rounded);
-}
-
 TwipsPerPixel screenTwipsPerPixel(const QWidget* widget) {
   const QScreen* screen = widget ? widget->screen() : nullptr;
   if (!screen) return {};

@@ -6,13 +6,11 @@
 #include <QRect>
 #include <cstdint>
 
+#include "view/twips.h"
+
 class QWidget;
 
 namespace korva {
-
-// Nearest integer, a half going to the even neighbour (100.5 -> 100, 101.5 -> 102); values
-// outside the 32-bit range saturate, NaN gives 0.
-std::int32_t roundHalfEven(float value);
 
 // Twips per pixel of the screen `widget` is on, horizontally and vertically (15 at 96 dpi).
 struct TwipsPerPixel {
