@@ -340,6 +340,25 @@ class TestFrmHaupt : public QObject {
     QCOMPARE(w.LastSearchTerm(), std::u16string(u"zzz"));
   }
 
+  void keysWorkWhileTheRenderedViewHasTheFocus() {
+    Started s;
+    writeLogs(s.dir, 2);
+    s.start();
+    frmHaupt& w = *s.window;
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    select(w, 0);  // the display focuses the rendered view, which is up
+    QWidget* focus = QApplication::focusWidget();
+    QVERIFY(focus);
+    QVERIFY(focus == w.browser() || w.browser()->isAncestorOf(focus));
+    QTest::keyClick(focus, Qt::Key_F, Qt::ControlModifier);
+    QCOMPARE(s.dialogs.prompts.size(), std::size_t{1});  // seen before the web engine
+    QCOMPARE(QApplication::focusWidget(), child<QPlainTextEdit>(w, "txtSource_"));
+    w.browser()->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6);  // the menu shortcut too
+    QCOMPARE(action(w, "mnuAnsichtBrowserQuelltext")->text(), QStringLiteral("&Browser"));
+  }
+
   void resizeKeepsBrowserOverTheSourcePane() {
     Started s;
     writeLogs(s.dir, 2);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "run_process.h"
+#include "view/filter_reference.h"
 #include "test_util.h"
 
 namespace korva {
@@ -99,6 +100,47 @@ TEST(CliErrorsTest, UsageAndMissingFiles) {
   auto noResponse = cli(dir, {"index"});  // reported by the build itself
   EXPECT_EQ(noResponse.exitCode, 1);
   EXPECT_NE(noResponse.err.find("HtmlResponse.log"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace korva
+
+namespace korva {
+namespace {
+
+// The body of `key`'s block read the plainest way: split on CR LF, lines after the opening line
+// up to the divider, without the closing line.
+std::string bodyOf(const std::string& log, const std::string& key) {
+  std::size_t at = log.find(key + "\r\n");
+  if (at == std::string::npos) return {};
+  std::size_t start = at + key.size() + 2;
+  std::size_t divider = log.find("\r\n" + std::string(47, '-') + "\r\n", start - 2);
+  std::string body = log.substr(start, divider + 2 - start);  // through the closing line's CR LF
+  return body.size() >= 26 ? body.substr(0, body.size() - 26) : std::string();
+}
+
+TEST(CliGeneratedLogTest, ShowPrintsExactlyTheBodyOfEveryRow) {
+  TempDir dir;
+  auto gen = runProcess(testing::builtProgram("tools/korvashimtale-gen"),
+                        {"--out", dir.path(), "--requests", "60", "--size", "600K", "--seed", "5"});
+  ASSERT_EQ(gen.exitCode, 0) << gen.err;
+  ASSERT_EQ(cli(dir, {"index"}).exitCode, 0);
+  const std::string log = dir.read("HtmlResponse.log");
+  const std::string requests = dir.read("HtmlRequest.log");
+  int row = 0;
+  for (std::size_t p = 0; p < requests.size(); ++row) {
+    std::size_t end = requests.find("\r\n", p);
+    const std::string key = requests.substr(p, 24);
+    p = end + 2;
+    const std::string body = bodyOf(log, key);
+    auto plain = cli(dir, {"show", std::to_string(row)});
+    ASSERT_EQ(plain.exitCode, 0);
+    ASSERT_EQ(plain.out, body) << "row " << row;
+    auto filtered = cli(dir, {"show", std::to_string(row), "--no-scripts", "--no-comments"});
+    ASSERT_EQ(filtered.out, reference::stripComments(reference::stripJavaScript(body)))
+        << "row " << row;
+  }
+  EXPECT_EQ(row, 60);
 }
 
 }  // namespace
