@@ -260,25 +260,35 @@ void clsIndex::BuildIndex() {
 void clsIndex::scanBlocks(std::int64_t start, bool resume) {
   LineReader reader(path(kResponseLogName));
   reader.seek(start);
+  // Room for a block every 4 KiB of what is left to read, so that a large build does not keep
+  // re-hashing a growing table; capped so that a log of huge blocks does not reserve much.
+  constexpr std::int64_t kBytesPerBlockGuess = 4096;
+  constexpr std::int64_t kMaxGuess = 1'000'000;
+  const std::int64_t guess = (reader.lastKnownLength() - start) / kBytesPerBlockGuess;
+  positions_.reserve(positions_.size() + static_cast<std::size_t>(std::clamp<std::int64_t>(guess, 0, kMaxGuess)));
   std::string head;
   bool terminated = false;
   bool skipToDivider = resume;
-  for (;;) {
-    if (skipToDivider) {
-      std::int64_t length;
-      do {
-        length = reader.readLineHead(head, kDevider.size() + 1);
-        if (length < 0) return;
-      } while (!(length == static_cast<std::int64_t>(kDevider.size()) && head == kDevider));
+  auto scan = [&] {
+    for (;;) {
+      // A line that runs into the end of the file ends this scan even if the recorder adds to
+      // it at once: its rest would be read as a line of its own, and a divider cut in two would
+      // be missed. The next build resumes at the last block and reads it whole.
+      if (skipToDivider && !reader.skipPastLine(kDevider)) return;
+      skipToDivider = true;
+      if (reader.atEnd()) return;  // also passes the LF of a divider's line end written late
+      std::int64_t position = reader.position();
+      if (reader.readLineHead(head, kIndexRecordLength, terminated) < 0) return;
+      // An opening line still being written would be indexed under a cut key; wait for its end.
+      if (!terminated) return;
+      addBlock(head, position);
+      if (reportProgress(position, reader.lastKnownLength())) return;
     }
-    skipToDivider = true;
-    std::int64_t position = reader.position();
-    if (reader.readLineHead(head, kIndexRecordLength, terminated) < 0) return;
-    // An opening line still being written would be indexed under a cut key; wait for its end.
-    if (!terminated) return;
-    addBlock(head, position);
-    if (reportProgress(position, reader.lastKnownLength())) return;
-  }
+  };
+  scan();
+  // The log was cut or rotated in place while it was read: the entries may point into the old
+  // log. Dropping them makes the next build start from position 1.
+  if (reader.changedUnderneath()) positions_.clear();
 }
 
 void clsIndex::addBlock(std::string_view key, std::int64_t position) {

@@ -52,6 +52,8 @@ class clsIndex {
   // Position of the key's block, or 0 when it is not indexed. Never fails.
   std::int64_t QueryIndex(std::string_view key) const;
   // True when the index was current; false when a build ran (complete, cancelled or failed).
+  // A build that finds the log cut or rewritten in place under it drops all entries, so that
+  // the next call rebuilds from position 1.
   // Throws FileError when the request log cannot be read, or the response log is missing while
   // the newest request's position is checked; the index is then unchanged.
   bool InitializeIndex();

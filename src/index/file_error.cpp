@@ -11,6 +11,7 @@ std::string describeErrno(int errorNumber) {
     case EACCES:
     case EPERM: return "Zugriff verweigert";
     case EISDIR: return "Ist ein Verzeichnis, keine Datei";
+    case ESPIPE: return "Keine gewöhnliche Datei";  // a pipe or device where a file should be
     case ENOTDIR: return "Pfad nicht gefunden";
     case ENOSPC: return "Kein Speicherplatz mehr auf dem Datenträger";
     case EDQUOT: return "Speicherkontingent überschritten";

@@ -4,11 +4,15 @@
 // without terminator is read up to the end of the file. Positions are 1-based byte offsets.
 // The file is read with pread in large blocks, never mapped: a log truncated under a mapping
 // would kill the process with SIGBUS. Reading stops at whatever the current end of the file is,
-// so a log that grows or shrinks while it is read is handled without special cases.
+// so a log that grows or shrinks while it is read is handled without special cases. A log that
+// is cut or rewritten in place below what was already read is noticed at the next block read
+// (see changedUnderneath): lines read before and after would come from two different logs.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korva {
@@ -25,7 +29,8 @@ class LineReader {
 
   // Moves the read position to the 1-based byte position `position`.
   void seek(std::int64_t position);
-  // 1-based byte position at which the next line begins.
+  // 1-based byte position at which the next line begins. Exact after atEnd() returned false: a
+  // CR that was the last byte of the file may still get its LF, which belongs to the line before.
   std::int64_t position() const { return fileOffset_ + static_cast<std::int64_t>(cursor_) + 1; }
   // True when no byte is left at the current position (the file may still grow later).
   bool atEnd();
@@ -39,23 +44,39 @@ class LineReader {
   // Like readLineHead, and also tells whether the line was ended by a terminator (false for a
   // last line that runs into the end of the file).
   std::int64_t readLineHead(std::string& head, std::size_t keep, bool& terminated);
+  // Like readLineHead, but appends the kept bytes to `out` instead of replacing its content, so
+  // that a caller collecting lines holds each line once, not once more in a line buffer.
+  std::int64_t appendLineHead(std::string& out, std::size_t keep, bool& terminated);
+
+  // Reads lines up to and including the next one that equals `target` and is ended by a
+  // terminator; true when it came, false at the end of the file or at a line that runs into it.
+  // Compares lines in the buffer without copying them: the index build skips every body line.
+  bool skipPastLine(std::string_view target);
 
   // Length of the file in bytes, as of the last block read (or of now, if nothing was read yet).
   std::int64_t lastKnownLength() const { return lastKnownLength_; }
   // Length of the file in bytes right now.
   std::int64_t currentLength() const;
+  // True once the bytes already read were no longer in the file when the next block was read
+  // (the file was truncated below them, or rewritten in place). Reading then ends as at the end
+  // of the file, and what was read may mix two versions of the file.
+  bool changedUnderneath() const { return changed_; }
 
  private:
   bool fill();  // reads the next block behind the buffered bytes; false when none came
+  bool bufferedTailStillInFile();
+  bool nextLineStart();  // a byte of the next line is buffered; false at the end of the file
 
   int fd_ = -1;
   std::string path_;
-  std::vector<char> buffer_;
+  std::unique_ptr<char[]> buffer_;  // not zero-filled: a small file must not cost the whole block
   std::size_t blockSize_;
   std::int64_t fileOffset_ = 0;  // 0-based offset of buffer_[0] in the file
   std::size_t cursor_ = 0;       // next unread byte in buffer_
   std::size_t filled_ = 0;       // bytes valid in buffer_
   std::int64_t lastKnownLength_ = 0;
+  bool changed_ = false;
+  bool pendingLf_ = false;  // the last line ended at a CR that was the last byte of the file
 };
 
 // Reads up to `count` bytes at the 1-based `position` of the file; fewer near its end.

@@ -17,12 +17,18 @@ constexpr std::size_t kClosingLength = kIndexRecordLength + 2;
 
 // Passes over lines up to and including the first one equal to `key`. Only the head of each line
 // is kept: a line equals the key only when its length is the key's, so long lines before the
-// block are never copied. False at the end of the file.
-bool skipToOpeningLine(LineReader& reader, std::string_view key, std::string& head) {
+// block are never copied. False at the end of the file. A line that runs into the end of the
+// file is the last one read, even when the recorder adds to it a moment later: the rest of it
+// would be taken for a line of its own.
+bool skipToOpeningLine(LineReader& reader, std::string_view key, std::string& head,
+                       std::int64_t& openingAt, bool& terminated) {
   for (;;) {
-    std::int64_t length = reader.readLineHead(head, key.size() + 1);
+    if (reader.atEnd()) return false;
+    openingAt = reader.position();
+    std::int64_t length = reader.readLineHead(head, key.size() + 1, terminated);
     if (length < 0) return false;
     if (static_cast<std::size_t>(length) == key.size() && head == key) return true;
+    if (!terminated) return false;
   }
 }
 
@@ -58,29 +64,71 @@ std::string_view requestText(std::string_view entry) {
   return entry.size() > kRequestTextOffset ? entry.substr(kRequestTextOffset) : std::string_view();
 }
 
-RetrievedResponse retrieveResponse(const std::string& responseLogPath, std::string_view key,
-                                   std::int64_t position) {
-  LineReader reader(responseLogPath, kRetrievalBlockSize);
+namespace {
+
+struct BlockRead {
+  RetrievedResponse response;
+  std::int64_t openingAt = 0;  // 1-based positions of the opening line and of the divider
+  std::int64_t dividerAt = 0;  // 0 when the end of the file came first
+};
+
+BlockRead readBlock(LineReader& reader, std::string_view key, std::int64_t position) {
+  BlockRead read{{std::string(), false}};
   if (position > 0 && position < reader.lastKnownLength()) reader.seek(position);
   std::string line;
-  if (!skipToOpeningLine(reader, key, line)) return {std::string(), false};
+  bool terminated = false;
+  if (!skipToOpeningLine(reader, key, line, read.openingAt, terminated)) return read;
 
-  std::string body;
+  std::string& body = read.response.body;
+  read.response.found = true;
   reserveRestOfFile(body, reader);
-  while (reader.readLine(line)) {
-    if (line == kDevider) {
+  // Lines go straight into the body: a line of hundreds of megabytes is held once, not twice.
+  // As above, the end of the file is where a line first runs out without a terminator.
+  while (terminated && !reader.atEnd()) {
+    const std::int64_t lineAt = reader.position();
+    const std::size_t start = body.size();
+    const std::int64_t length =
+        reader.appendLineHead(body, static_cast<std::size_t>(-1), terminated);
+    if (length < 0) break;
+    if (static_cast<std::size_t>(length) == kDevider.size() &&
+        std::string_view(body).substr(start) == kDevider) {
+      body.resize(start);
       if (body.size() < kClosingLength)
         body.clear();
       else
         body.resize(body.size() - kClosingLength);
+      read.dividerAt = lineAt;
       break;
     }
-    body += line;
     body.push_back('\r');
     body.push_back('\n');
   }
   releaseUnusedRoom(body);
-  return {std::move(body), true};
+  return read;
+}
+
+// One read of the file can see the first pages of the old content and the later ones of the
+// new, when the log is rewritten in place just then; the block's first and last line are then
+// no longer where they were read.
+bool stillInLog(const std::string& path, std::string_view key, const BlockRead& read) {
+  if (!read.response.found) return true;
+  if (readBytesAt(path, read.openingAt, key.size()) != key) return false;
+  return read.dividerAt == 0 || readBytesAt(path, read.dividerAt, kDevider.size()) == kDevider;
+}
+
+}  // namespace
+
+RetrievedResponse retrieveResponse(const std::string& responseLogPath, std::string_view key,
+                                   std::int64_t position) {
+  // A log cut or rewritten while it was read gives lines of two logs: read it again.
+  constexpr int kAttempts = 3;
+  for (int attempt = 1;; ++attempt) {
+    LineReader reader(responseLogPath, kRetrievalBlockSize);
+    BlockRead read = readBlock(reader, key, position);
+    if (!reader.changedUnderneath() && stillInLog(responseLogPath, key, read))
+      return std::move(read.response);
+    if (attempt == kAttempts) return {std::string(), false};
+  }
 }
 
 }  // namespace korva

@@ -24,8 +24,10 @@ std::string_view requestText(std::string_view entry);
 // them. After it, every line up to the next divider is body text, a line equal to the key too.
 // At the divider the last 26 accumulated bytes (the closing line and its CR LF) are dropped;
 // with fewer than 26 accumulated the body is empty. At the end of the file without a divider the
-// body is everything accumulated after the opening line. Throws FileError when the log cannot be
-// opened or read.
+// body is everything accumulated after the opening line; the end is where a line first runs out
+// without a terminator, even if the recorder writes on. A log that is cut or rewritten in place
+// while it is read is read again, up to three times in all; after that the block counts as not
+// found. Throws FileError when the log cannot be opened or read.
 RetrievedResponse retrieveResponse(const std::string& responseLogPath, std::string_view key,
                                    std::int64_t position);
 
