@@ -121,9 +121,6 @@ void clsIndex::LoadIndex() {
   if (::stat(file.c_str(), &st) != 0 && errno == ENOENT) return;
   try {
     LineReader reader(file);
-    // About 40 bytes a line; capped so that a huge file of garbage cannot reserve gigabytes.
-    constexpr std::int64_t kMaxReserved = 2'000'000;
-    positions_.reserve(static_cast<std::size_t>(std::min<std::int64_t>(st.st_size / 40, kMaxReserved)));
     // Lines are parsed a batch at a time and their slots prefetched, so that the random memory
     // accesses of a million insertions overlap instead of queueing one behind the other.
     constexpr std::size_t kBatch = 32;
@@ -133,6 +130,7 @@ void clsIndex::LoadIndex() {
     };
     std::vector<Parsed> batch(kBatch);
     std::string line;
+    bool reserved = false;
     for (bool more = true; more;) {
       std::size_t n = 0;
       while (n < kBatch && (more = reader.readLineHead(line, kIndexLineKeep) >= 0)) {
@@ -146,6 +144,17 @@ void clsIndex::LoadIndex() {
         ++n;
       }
       for (std::size_t i = 0; i < n; ++i) positions_.add(batch[i].key, batch[i].position);
+      // Room for the whole file, judged by the lines read so far that held an entry: a table
+      // of a million entries then never re-hashes, and a file of garbage reserves nothing.
+      // Capped, since a few good lines in front of garbage would promise far too many.
+      if (!reserved && !positions_.empty()) {
+        reserved = true;
+        constexpr double kMaxReserved = 1'400'000;
+        const double share = static_cast<double>(positions_.size()) /
+                             static_cast<double>(std::max<std::int64_t>(1, reader.position() - 1));
+        positions_.reserve(static_cast<std::size_t>(
+            std::min(kMaxReserved, share * static_cast<double>(st.st_size) * 1.05)));
+      }
     }
   } catch (const FileError& e) {
     // The index is only a cache: start empty and let the next build recreate it.
