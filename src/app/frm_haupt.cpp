@@ -73,17 +73,39 @@ class Finally {
 
 }  // namespace
 
-// The index build's own error reports: critical boxes titled "Fehler".
+// The index build's own error reports: critical boxes titled "Fehler". A damaged log can hold
+// thousands of duplicate keys, each reported twice; a modal box for every one would lock the
+// user out, so one build shows the first few and then a single box with the count of the rest.
 class frmHaupt::ErrorBoxes : public ErrorReporter {
  public:
+  static constexpr int kShownPerBuild = 10;
+
   explicit ErrorBoxes(UserDialogs*& dialogs) : dialogs_(dialogs) {}
   void reportError(const std::string& text) override {
-    dialogs_->messageBox(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
-                         UserDialogs::Icon::Critical, QStringLiteral("Fehler"));
+    if (shown_ >= kShownPerBuild) {
+      ++suppressed_;
+      return;
+    }
+    ++shown_;
+    show(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  }
+  // Starts counting for a new build.
+  void beginBuild() { shown_ = suppressed_ = 0; }
+  // Shows the count of the reports that were not shown one by one.
+  void endBuild() {
+    if (suppressed_ > 0)
+      show(QStringLiteral("%1 weitere Fehler beim Aufbau des Index wurden nicht einzeln angezeigt.")
+               .arg(suppressed_));
+    beginBuild();
   }
 
  private:
+  void show(const QString& text) {
+    dialogs_->messageBox(text, UserDialogs::Icon::Critical, QStringLiteral("Fehler"));
+  }
   UserDialogs*& dialogs_;
+  int shown_ = 0;
+  int suppressed_ = 0;
 };
 
 // The source pane as the keyboard search sees it.
@@ -287,6 +309,8 @@ void frmHaupt::mnuDateiAktualisieren_Click() {
     bool cancel = false;
     std::uint8_t zero = 0;
     cIndex_Progress(zero, cancel);
+    errorBoxes_->beginBuild();
+    Finally summary([this] { errorBoxes_->endBuild(); });
     cIndex->InitializeIndex();
     frmProgress->hide();
     mnuDateiAktualisieren->setEnabled(true);

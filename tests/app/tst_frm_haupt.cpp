@@ -399,6 +399,25 @@ class TestFrmHaupt : public QObject {
     QVERIFY(qAbs(list->height() - client->height() / 2) <= 1);
   }
 
+  void manyDuplicateKeysDoNotFloodTheUserWithBoxes() {
+    Started s;
+    std::string response;
+    for (int i = 0; i < 200; ++i) response += makeBlock(makeKey(1));  // 199 duplicates
+    response += makeBlock(makeKey(2));
+    s.dir.write("HtmlResponse.log", response);
+    s.dir.write("HtmlRequest.log", makeRequestLine(makeKey(1)) + makeRequestLine(makeKey(2)));
+    s.start();
+    frmHaupt& w = *s.window;
+    QCOMPARE(w.index()->size(), 2u);
+    QCOMPARE(s.dialogs.messages.size(), std::size_t{11});
+    QVERIFY(s.dialogs.messages[0].text.endsWith(QString::fromStdString(makeKey(1))));
+    QCOMPARE(s.dialogs.messages[0].title, QStringLiteral("Fehler"));
+    QCOMPARE(s.dialogs.messages.back().text,
+             QStringLiteral("388 weitere Fehler beim Aufbau des Index wurden nicht einzeln angezeigt."));
+    w.mnuDateiAktualisieren_Click();  // current now: no build, no boxes
+    QCOMPARE(s.dialogs.messages.size(), std::size_t{11});
+  }
+
   void vanishingResponseLogIsReportedAndTheWindowStaysUsable() {
     Started s;
     writeLogs(s.dir, 3);
