@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
+#include "fuzz/index_entries.h"
 #include "fuzz/log_model.h"
 #include "index/clsIndex.h"
 #include "view/retrieval.h"
@@ -26,15 +27,6 @@ class CountingReporter : public ErrorReporter {
   }
   std::size_t count = 0;
 };
-
-std::vector<model::Entry> entriesOf(const clsIndex& index) {
-  std::vector<model::Entry> out;
-  for (std::size_t i = 0; i < index.size(); ++i) {
-    const KeyTable::Entry& e = index.entries()[i];
-    out.push_back({std::string(e.keyView()), e.position});
-  }
-  return out;
-}
 
 model::Table tableOf(const std::vector<model::Entry>& entries) {
   model::Table t;
@@ -171,8 +163,4 @@ void run(Input& in) {
 }  // namespace
 }  // namespace korva::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  korva::fuzz::Input in(data, size);
-  korva::fuzz::run(in);
-  return 0;
-}
+KORVA_FUZZ_ENTRY_POINT()

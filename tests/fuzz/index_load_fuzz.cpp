@@ -5,20 +5,12 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
+#include "fuzz/index_entries.h"
 #include "fuzz/log_model.h"
 #include "index/clsIndex.h"
 
 namespace korva::fuzz {
 namespace {
-
-std::vector<model::Entry> entriesOf(const clsIndex& index) {
-  std::vector<model::Entry> out;
-  for (std::size_t i = 0; i < index.size(); ++i) {
-    const KeyTable::Entry& e = index.entries()[i];
-    out.push_back({std::string(e.keyView()), e.position});
-  }
-  return out;
-}
 
 std::string swapCase(std::string key) {
   for (char& c : key) {
@@ -68,8 +60,4 @@ void run(Input& in) {
 }  // namespace
 }  // namespace korva::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  korva::fuzz::Input in(data, size);
-  korva::fuzz::run(in);
-  return 0;
-}
+KORVA_FUZZ_ENTRY_POINT()

@@ -40,8 +40,4 @@ void run(Input& in) {
 }  // namespace
 }  // namespace korva::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  korva::fuzz::Input in(data, size);
-  korva::fuzz::run(in);
-  return 0;
-}
+KORVA_FUZZ_ENTRY_POINT()
