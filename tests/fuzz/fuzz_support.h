@@ -100,9 +100,9 @@ class Input {
 }  // namespace korva::fuzz
 
 // The libFuzzer entry point of a target whose checks are korva::fuzz::run(Input&).
-#define KORVA_FUZZ_ENTRY_POINT()                                                        \
+#define KORVA_FUZZ_ENTRY_POINT()                                                      \
   extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) { \
-    korva::fuzz::Input in(data, size);                                                 \
-    korva::fuzz::run(in);                                                              \
-    return 0;                                                                          \
+    korva::fuzz::Input in(data, size);                                                \
+    korva::fuzz::run(in);                                                             \
+    return 0;                                                                         \
   }
