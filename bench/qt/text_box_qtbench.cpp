@@ -8,7 +8,7 @@
 #include <QPlainTextEdit>
 #include <memory>
 
-#include "view/cls_text_box.h"
+#include "view/clsTextBox.h"
 
 namespace {
 

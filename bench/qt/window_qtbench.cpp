@@ -19,11 +19,11 @@
 #include <filesystem>
 #include <string>
 
-#include "app/frm_haupt.h"
+#include "app/frmHaupt.h"
 #include "app/request_list_model.h"
 #include "index/clsIndex.h"
 #include "log_generator.h"
-#include "view/cls_text_box.h"
+#include "view/clsTextBox.h"
 #include "view/rendered_view.h"
 
 namespace fs = std::filesystem;
@@ -117,14 +117,16 @@ void dragFigures() {
   timer.restart();
   for (int i = 0; i < kMoves; ++i) window.ArrangeControls();
   const double layoutUs = static_cast<double>(timer.nsecsElapsed()) / 1e3 / kMoves;
-  std::printf("splitter drag with a 10 MB source text: %.1f us per move (ArrangeControls alone %.1f us)\n",
-              perMoveUs, layoutUs);
+  std::printf(
+      "splitter drag with a 10 MB source text: %.1f us per move (ArrangeControls alone %.1f us)\n",
+      perMoveUs, layoutUs);
   fs::remove_all(folder);
 }
 
 int baselineMain() {
   std::string folder = makeFolder("empty");
-  for (const char* name : {"HtmlRequest.log", "HtmlResponse.log"}) std::fclose(std::fopen((folder + "/" + name).c_str(), "w"));
+  for (const char* name : {"HtmlRequest.log", "HtmlResponse.log"})
+    std::fclose(std::fopen((folder + "/" + name).c_str(), "w"));
   {
     korva::frmHaupt window(folder);
     window.Form_Load();
@@ -171,10 +173,11 @@ int main(int argc, char** argv) {
   baseline.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--baseline")});
   baseline.waitForFinished(120000);
   const long base = baseline.readAllStandardOutput().trimmed().toLong();
-  std::printf("peak memory: %ld MiB, web-engine window on an empty folder %ld MiB, difference "
-              "%.2fx the request log (%.0f MiB)\n",
-              peak, base, static_cast<double>(peak - base) / (requestLogBytes / 1048576.0),
-              requestLogBytes / 1048576.0);
+  std::printf(
+      "peak memory: %ld MiB, web-engine window on an empty folder %ld MiB, difference "
+      "%.2fx the request log (%.0f MiB)\n",
+      peak, base, static_cast<double>(peak - base) / (requestLogBytes / 1048576.0),
+      requestLogBytes / 1048576.0);
   fs::remove_all(folder);
 
   displayFigures(1L << 20, "1MB");

@@ -8,6 +8,8 @@
 
 namespace korva {
 
+// Key codes as keyDown expects them: the classic virtual-key codes, 'F' (0x46) and F3 (0x72),
+// which the window maps its toolkit's keys onto.
 inline constexpr int kKeyF = 70;
 inline constexpr int kKeyF3 = 114;
 

@@ -84,27 +84,12 @@ LayoutResult ArrangeControls(const LayoutInput& in, const ListHeightReadBack& re
   return out;
 }
 
-
-namespace {
-
-PixelRect edgesToPixels(double left, double top, double width, double height, double tppX,
-                        double tppY) {
-  PixelRect p;
-  p.left = roundHalfEven(left / tppX);
-  p.top = roundHalfEven(top / tppY);
-  p.width = roundHalfEven((left + width) / tppX) - p.left;
-  p.height = roundHalfEven((top + height) / tppY) - p.top;
-  return p;
-}
-
-}  // namespace
-
 PixelRect toPixels(const RectF& twips, float tppX, float tppY) {
-  return edgesToPixels(twips.left, twips.top, twips.width, twips.height, tppX, tppY);
+  return twipsRectToPixels(twips.left, twips.top, twips.width, twips.height, tppX, tppY);
 }
 
 PixelRect toPixels(const RectI& twips, float tppX, float tppY) {
-  return edgesToPixels(twips.left, twips.top, twips.width, twips.height, tppX, tppY);
+  return twipsRectToPixels(twips.left, twips.top, twips.width, twips.height, tppX, tppY);
 }
 
 }  // namespace korva

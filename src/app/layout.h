@@ -1,8 +1,8 @@
 // Pane geometry of the main window as a pure function: no widgets, no state.
 //
 // Everything is in twips (1/1440 inch). The window feeds in its client size and the few values
-// only its controls know (request text height, auto-sized label, line border widths), and applies
-// the returned rectangles to its controls after converting them to pixels with the helpers below.
+// only its controls know (request text height, auto-sized label), and applies the returned
+// rectangles to its controls after converting them to pixels with the helpers below.
 #pragma once
 
 #include <cstdint>
@@ -51,7 +51,8 @@ struct LayoutInput {
   // lblProgress after auto-sizing to its current caption.
   float labelWidth = 0.0f;
   float labelHeight = 0.0f;
-  // BorderWidth of Line2 and Line3, in pixels.
+  // BorderWidth of Line2 and Line3, in pixels. The window's lines are one pixel wide and it
+  // never changes them; the inputs keep the insets computable for other widths.
   std::int16_t line2BorderWidth = 1;
   std::int16_t line3BorderWidth = 1;
   float twipsPerPixelX = 15.0f;
@@ -88,15 +89,7 @@ struct LayoutResult {
 // clamped, so a frame wider than the window still stays centred.
 LayoutResult ArrangeControls(const LayoutInput& in, const ListHeightReadBack& readBack = {});
 
-struct PixelRect {
-  std::int32_t left = 0;
-  std::int32_t top = 0;
-  std::int32_t width = 0;
-  std::int32_t height = 0;
-};
-
-// Converts by rounding the edges rather than the extents, so panes that touch in twips still
-// touch in pixels (the request text sits directly on the response pane).
+// Pixel rectangles by twipsRectToPixels (the request text sits directly on the response pane).
 PixelRect toPixels(const RectF& twips, float twipsPerPixelX, float twipsPerPixelY);
 PixelRect toPixels(const RectI& twips, float twipsPerPixelX, float twipsPerPixelY);
 

@@ -1,7 +1,7 @@
 // Korvashimtale: started in a folder with "HtmlRequest.log" and "HtmlResponse.log".
 #include <QApplication>
 
-#include "app/frm_haupt.h"
+#include "app/frmHaupt.h"
 #include "view/rendered_view.h"
 
 int main(int argc, char** argv) {

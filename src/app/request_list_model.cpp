@@ -1,61 +1,23 @@
 #include "app/request_list_model.h"
 
-#include <limits>
-
-#include "index/line_reader.h"
+#include "capture/request_rows.h"
+#include "view/qt_text.h"
 #include "view/text_decode.h"
 
 namespace korva {
 
-void RequestListModel::clear() {
-  beginResetModel();
-  bytes_.clear();
-  bytes_.shrink_to_fit();
-  spans_.clear();
-  spans_.shrink_to_fit();
-  endResetModel();
+RequestListModel::RequestListModel(const RequestRows* rows, QObject* parent)
+    : QAbstractListModel(parent), rows_(rows) {}
+
+void RequestListModel::setRows(const RequestRows* rows) {
+  reset([&] { rows_ = rows; });
 }
 
-void RequestListModel::loadFrom(const std::string& path) {
-  std::string bytes;
-  std::vector<Span> spans;
-  auto publish = [&] {
-    beginResetModel();
-    bytes_ = std::move(bytes);
-    spans_ = std::move(spans);
-    endResetModel();
-  };
-  try {
-    LineReader reader(path);
-    bytes.reserve(static_cast<std::size_t>(reader.lastKnownLength()));
-    spans.reserve(static_cast<std::size_t>(reader.lastKnownLength() / 64));
-    std::string line;
-    while (reader.readLine(line)) {
-      // Rows longer than 4 GiB are cut; no list could show them anyway.
-      auto length = static_cast<std::uint32_t>(
-          std::min<std::size_t>(line.size(), std::numeric_limits<std::uint32_t>::max()));
-      spans.push_back({bytes.size(), length});
-      bytes.append(line, 0, length);
-    }
-  } catch (...) {
-    publish();
-    throw;
-  }
-  publish();
-}
-
-void RequestListModel::append(std::string_view line) {
-  int row = count();
-  beginInsertRows(QModelIndex(), row, row);
-  spans_.push_back({bytes_.size(), static_cast<std::uint32_t>(line.size())});
-  bytes_.append(line);
-  endInsertRows();
-}
+int RequestListModel::count() const { return rows_ ? static_cast<int>(rows_->size()) : 0; }
 
 std::string_view RequestListModel::line(int row) const {
-  if (row < 0 || row >= count()) return {};
-  const Span& s = spans_[static_cast<std::size_t>(row)];
-  return std::string_view(bytes_).substr(s.offset, s.length);
+  if (!rows_ || row < 0) return {};
+  return rows_->entry(static_cast<std::size_t>(row));
 }
 
 int RequestListModel::rowCount(const QModelIndex& parent) const {
@@ -64,8 +26,7 @@ int RequestListModel::rowCount(const QModelIndex& parent) const {
 
 QVariant RequestListModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid()) return {};
-  std::u16string text = decodeLine(line(index.row()));
-  return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
+  return toQString(decodeLine(line(index.row())));
 }
 
 }  // namespace korva

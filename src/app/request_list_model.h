@@ -1,30 +1,36 @@
-// The request list's model: every line of "HtmlRequest.log" in one buffer, decoded for display
-// only when a row is painted, so a million requests cost little more than the log's own size.
+// The request list's model: a thin Qt view of the capture's request rows, decoded for display
+// only when a row is painted.
 #pragma once
 
 #include <QAbstractListModel>
-#include <cstdint>
-#include <string>
 #include <string_view>
-#include <vector>
 
 namespace korva {
+
+class RequestRows;
 
 class RequestListModel : public QAbstractListModel {
   Q_OBJECT
 
  public:
-  using QAbstractListModel::QAbstractListModel;
+  // `rows` is not owned and must outlive the model, or be replaced by setRows() first.
+  explicit RequestListModel(const RequestRows* rows, QObject* parent = nullptr);
 
-  // Removes every entry.
-  void clear();
-  // Replaces the entries by the lines of the file, in file order. On a read error the entries
-  // read so far stay, and the FileError is thrown on.
-  void loadFrom(const std::string& path);
-  // Appends one entry; for tests and small lists.
-  void append(std::string_view line);
+  void setRows(const RequestRows* rows);
+  // Runs `change`, which alters the rows, inside a model reset, also when it throws.
+  template <typename F>
+  void reset(F&& change) {
+    beginResetModel();
+    try {
+      change();
+    } catch (...) {
+      endResetModel();
+      throw;
+    }
+    endResetModel();
+  }
 
-  int count() const { return static_cast<int>(spans_.size()); }
+  int count() const;
   // The entry's bytes as the file holds them; empty for a row out of range.
   std::string_view line(int row) const;
 
@@ -32,12 +38,7 @@ class RequestListModel : public QAbstractListModel {
   QVariant data(const QModelIndex& index, int role) const override;
 
  private:
-  struct Span {
-    std::uint64_t offset;
-    std::uint32_t length;
-  };
-  std::string bytes_;
-  std::vector<Span> spans_;
+  const RequestRows* rows_;
 };
 
 }  // namespace korva

@@ -30,13 +30,13 @@ SplitterAction SplitterDrag::move(float y, float clientHeight, const SplitterBan
   if (ActiveSplitter_ == kNoSplitter) {
     const bool inBand =
         HitTestSplitter(band.listTop, band.listHeight, band.requestTop, y) == kListRequestSplitter;
-    action.kind = SplitterAction::Kind::kSetPointer;
+    action.kind = SplitterAction::Kind::SetPointer;
     action.pointer = inBand ? kPointerSizeNS : kPointerDefault;
     return action;
   }
   // A zero or missing client area has no share to give; dividing by it would store inf or NaN.
   if (!(clientHeight > 0.0f) || std::isnan(y)) return action;
-  action.kind = SplitterAction::Kind::kRelayout;
+  action.kind = SplitterAction::Kind::Relayout;
   action.ListHeightRatio = dragRatio(y, clientHeight);
   return action;
 }

@@ -2,8 +2,8 @@
 // drag that sets ListHeightRatio. No widgets; the window turns the returned actions into calls.
 //
 // All Y values are twips in the window's client coordinates. Moves that a child control forwards
-// (lstRequest, txtRequest, txtSource_) arrive in the child's own coordinates: the window adds the
-// child's Top before calling move(), so the hit test and the drag see window coordinates.
+// (lstRequest, txtRequest, txtSource_) arrive in the child's own coordinates: the window maps them
+// into its client area before calling move(), so the hit test and the drag see one system.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +14,8 @@ namespace korva {
 inline constexpr std::int16_t kNoSplitter = 0;
 inline constexpr std::int16_t kListRequestSplitter = 2;
 
-// Pointer shapes the window sets.
+// Pointer shapes the window sets, by the classic shape codes: 0 the default arrow, 7 the
+// north-south sizing arrow (the window maps them onto Qt cursors).
 inline constexpr std::int16_t kPointerDefault = 0;
 inline constexpr std::int16_t kPointerSizeNS = 7;
 
@@ -34,11 +35,11 @@ struct SplitterBand {
 
 struct SplitterAction {
   enum class Kind {
-    kNone,        // nothing to do
-    kSetPointer,  // set the window's pointer shape to `pointer`
-    kRelayout,    // store ListHeightRatio, then run ArrangeControls
+    None,        // nothing to do
+    SetPointer,  // set the window's pointer shape to `pointer`
+    Relayout,    // store ListHeightRatio, then run ArrangeControls
   };
-  Kind kind = Kind::kNone;
+  Kind kind = Kind::None;
   std::int16_t pointer = kPointerDefault;
   float ListHeightRatio = 0.0f;
 };

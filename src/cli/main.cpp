@@ -9,11 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "index/clsIndex.h"
+#include "capture/capture.h"
 #include "index/file_error.h"
-#include "index/line_reader.h"
-#include "view/html_filters.h"
-#include "view/retrieval.h"
 
 namespace korva {
 namespace {
@@ -56,17 +53,22 @@ int usageError(const char* message) {
   return kExitUsage;
 }
 
-bool writeOut(const std::string& bytes) {
+bool writeOut(std::string_view bytes) {
   return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
 }
 
 const char* outcomeText(clsIndex::Outcome outcome) {
   switch (outcome) {
-    case clsIndex::Outcome::Current: return "Index war aktuell";
-    case clsIndex::Outcome::Resumed: return "Index fortgesetzt";
-    case clsIndex::Outcome::Rebuilt: return "Index neu aufgebaut";
-    case clsIndex::Outcome::Failed: return "Indexaufbau fehlgeschlagen";
-    case clsIndex::Outcome::None: break;
+    case clsIndex::Outcome::Current:
+      return "Index war aktuell";
+    case clsIndex::Outcome::Resumed:
+      return "Index fortgesetzt";
+    case clsIndex::Outcome::Rebuilt:
+      return "Index neu aufgebaut";
+    case clsIndex::Outcome::Failed:
+      return "Indexaufbau fehlgeschlagen";
+    case clsIndex::Outcome::None:
+      break;
   }
   return "kein Indexaufbau";
 }
@@ -96,7 +98,8 @@ int runIndex(const std::string& folder) {
   const bool cancelled = gCancelRequested != 0;
   std::printf("%zu Einträge, %s%s\n", index.size(), outcomeText(index.lastOutcome()),
               cancelled ? " (abgebrochen)" : "");
-  if (!index.SaveIndex()) std::fprintf(stderr, "Warnung: \"%s\" konnte nicht geschrieben werden\n", kIndexFileName);
+  if (!index.SaveIndex())
+    std::fprintf(stderr, "Warnung: \"%s\" konnte nicht geschrieben werden\n", kIndexFileName);
   if (reporter.count > 0) return kExitError;
   return cancelled ? kExitCancelled : kExitOk;
 }
@@ -110,11 +113,11 @@ int runLookup(const std::string& folder, const std::string& key) {
 }
 
 int runList(const std::string& folder) {
-  LineReader reader(joinPath(folder, kRequestLogName));
-  std::string line;
-  while (reader.readLine(line)) {
-    line.push_back('\n');
-    if (!writeOut(line)) return kExitError;
+  Capture capture(folder);
+  capture.reloadRows();
+  const RequestRows& rows = capture.rows();
+  for (std::size_t row = 0; row < rows.size(); ++row) {
+    if (!writeOut(rows.entry(row)) || !writeOut("\n")) return kExitError;
   }
   return kExitOk;
 }
@@ -127,32 +130,22 @@ bool parseRow(const std::string& text, long long& row) {
 }
 
 int runShow(const std::string& folder, long long row, bool noScripts, bool noComments) {
-  std::string entry;
-  {
-    LineReader reader(joinPath(folder, kRequestLogName));
-    long long count = 0;
-    bool found = false;
-    while (reader.readLine(entry)) {
-      if (count++ == row) {
-        found = true;
-        break;
-      }
-    }
-    if (!found) {
-      std::fprintf(stderr, "Fehler: Zeile %lld gibt es nicht, die Anfrageliste hat %lld Einträge\n",
-                   row, count);
-      return kExitError;
-    }
-  }
   StderrReporter reporter;
-  clsIndex index(folder, &reporter);
-  index.setSaveOnRelease(false);
-  std::string_view key = requestKey(entry);
-  std::string body =
-      retrieveResponse(joinPath(folder, kResponseLogName), key, index.QueryIndex(key)).body;
-  if (noScripts) body = StripJavaScript(body);
-  if (noComments) body = StripComments(body);
-  return writeOut(body) && std::fflush(stdout) == 0 ? kExitOk : kExitError;
+  Capture capture(folder, &reporter);
+  capture.reloadRows();
+  const auto count = static_cast<long long>(capture.rows().size());
+  if (row >= count) {
+    std::fprintf(stderr, "Fehler: Zeile %lld gibt es nicht, die Anfrageliste hat %lld Einträge\n",
+                 row, count);
+    return kExitError;
+  }
+  capture.openIndex().setSaveOnRelease(false);
+  ShowOptions options;
+  options.stripJavaScript = noScripts;
+  options.stripComments = noComments;
+  options.decode = false;
+  const RowResponse shown = capture.show(static_cast<std::size_t>(row), options);
+  return writeOut(shown.bytes) && std::fflush(stdout) == 0 ? kExitOk : kExitError;
 }
 
 int run(int argc, char** argv) {
@@ -181,9 +174,12 @@ int run(int argc, char** argv) {
       if (!parseRow(args[1], row)) return usageError("ZEILE muss eine Zahl ab 0 sein");
       bool noScripts = false, noComments = false;
       for (std::size_t i = 2; i < args.size(); ++i) {
-        if (args[i] == "--no-scripts") noScripts = true;
-        else if (args[i] == "--no-comments") noComments = true;
-        else return usageError(("unbekannte Option: " + args[i]).c_str());
+        if (args[i] == "--no-scripts")
+          noScripts = true;
+        else if (args[i] == "--no-comments")
+          noComments = true;
+        else
+          return usageError(("unbekannte Option: " + args[i]).c_str());
       }
       return runShow(folder, row, noScripts, noComments);
     }

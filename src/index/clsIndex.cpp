@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -77,7 +77,8 @@ void removeStaleTempFiles(const std::string& folder) {
   const std::string suffix = ".tmp";
   while (dirent* e = ::readdir(dir)) {
     std::string name = e->d_name;
-    if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+    if (name.size() <= prefix.size() + suffix.size() ||
+        name.compare(0, prefix.size(), prefix) != 0 ||
         name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
       continue;
     std::string pidText = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
@@ -274,7 +275,8 @@ void clsIndex::scanBlocks(std::int64_t start, bool resume) {
   constexpr std::int64_t kBytesPerBlockGuess = 4096;
   constexpr std::int64_t kMaxGuess = 1'000'000;
   const std::int64_t guess = (reader.lastKnownLength() - start) / kBytesPerBlockGuess;
-  positions_.reserve(positions_.size() + static_cast<std::size_t>(std::clamp<std::int64_t>(guess, 0, kMaxGuess)));
+  positions_.reserve(positions_.size() +
+                     static_cast<std::size_t>(std::clamp<std::int64_t>(guess, 0, kMaxGuess)));
   std::string head;
   bool terminated = false;
   bool skipToDivider = resume;

@@ -17,10 +17,10 @@ constexpr std::array<unsigned char, 256> makeFold1252() {
   for (int c = 'A'; c <= 'Z'; ++c) t[c] = static_cast<unsigned char>(c + 32);
   for (int c = 0xC0; c <= 0xDE; ++c)
     if (c != 0xD7) t[c] = static_cast<unsigned char>(c + 32);  // not the multiplication sign
-  t[0x8A] = 0x9A;  // Š
-  t[0x8C] = 0x9C;  // Œ
-  t[0x8E] = 0x9E;  // Ž
-  t[0x9F] = 0xFF;  // Ÿ
+  t[0x8A] = 0x9A;                                              // Š
+  t[0x8C] = 0x9C;                                              // Œ
+  t[0x8E] = 0x9E;                                              // Ž
+  t[0x9F] = 0xFF;                                              // Ÿ
   return t;
 }
 inline constexpr std::array<unsigned char, 256> kFold1252 = makeFold1252();

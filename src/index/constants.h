@@ -6,7 +6,7 @@
 
 namespace korva {
 
-// Width of a request key in every file; the request text starts 4 characters later.
+// Width of a request key in every file.
 inline constexpr int kIndexRecordLength = 24;
 // The request text of a request-log line starts at this 0-based offset.
 inline constexpr std::size_t kRequestTextOffset = kIndexRecordLength + 3;

@@ -4,9 +4,9 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
-#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,9 +27,13 @@ struct HugePageAllocator {
   T* allocate(std::size_t n);
   void deallocate(T* p, std::size_t) { std::free(p); }
   template <typename U>
-  bool operator==(const HugePageAllocator<U>&) const { return true; }
+  bool operator==(const HugePageAllocator<U>&) const {
+    return true;
+  }
   template <typename U>
-  bool operator!=(const HugePageAllocator<U>&) const { return false; }
+  bool operator!=(const HugePageAllocator<U>&) const {
+    return false;
+  }
 };
 
 void* allocateMaybeHuge(std::size_t bytes);

@@ -4,6 +4,8 @@
 #include <new>
 #include <string_view>
 
+#include "view/ascii.h"
+
 namespace korva {
 namespace {
 
@@ -20,8 +22,6 @@ struct PiecePattern {
 
 constexpr PiecePattern kScript{"<script", "</script>", true};
 constexpr PiecePattern kComment{"<!--", "-->", false};
-
-inline char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
 inline bool sameByte(char x, char y, bool ignoreCase) {
   return ignoreCase ? lowerAscii(x) == lowerAscii(y) : x == y;

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "index/codec.h"
+#include "view/ascii.h"
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -19,8 +20,6 @@ struct Declared {
   BodyEncoding encoding;
   std::size_t skip;  // bytes of the byte-order mark
 };
-
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 

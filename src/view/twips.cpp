@@ -1,5 +1,6 @@
 #include "view/twips.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -30,6 +31,21 @@ float twipsToPixels(float twips, float tpp) { return twips / tpp; }
 
 std::int32_t twipsToWholePixels(float twips, float tpp) {
   return roundHalfEven(static_cast<double>(twips) / tpp);
+}
+
+PixelRect twipsRectToPixels(double left, double top, double width, double height, double tppX,
+                            double tppY) {
+  // Far beyond any screen and far inside int32, so that right - left cannot overflow.
+  static constexpr std::int32_t kLimit = 1 << 24;
+  auto edge = [](double twips, double tpp) {
+    return std::clamp(roundHalfEven(twips / tpp), -kLimit, kLimit);
+  };
+  PixelRect p;
+  p.left = edge(left, tppX);
+  p.top = edge(top, tppY);
+  p.width = std::max(0, edge(left + width, tppX) - p.left);
+  p.height = std::max(0, edge(top + height, tppY) - p.top);
+  return p;
 }
 
 }  // namespace korva

@@ -1,38 +1,12 @@
 #include "view/twips_geometry.h"
 
-#include <QScreen>
 #include <QWidget>
-#include <algorithm>
-#include <cmath>
-#include <limits>
 
 namespace korva {
 
-TwipsPerPixel screenTwipsPerPixel(const QWidget* widget) {
-  const QScreen* screen = widget ? widget->screen() : nullptr;
-  if (!screen) return {};
-  const double dpiX = screen->logicalDotsPerInchX();
-  const double dpiY = screen->logicalDotsPerInchY();
-  if (dpiX <= 0 || dpiY <= 0) return {};
-  return {static_cast<float>(1440.0 / dpiX), static_cast<float>(1440.0 / dpiY)};
-}
-
-namespace {
-
-int toPixel(double twips, double twipsPerPixel) {
-  const double pixels = std::round(twips / twipsPerPixel);
-  constexpr double kLimit = 1 << 24;  // far beyond any screen, far inside int
-  return static_cast<int>(std::clamp(pixels, -kLimit, kLimit));
-}
-
-}  // namespace
-
 QRect twipsToPixels(float left, float top, float width, float height, TwipsPerPixel factors) {
-  const int x = toPixel(left, factors.x);
-  const int y = toPixel(top, factors.y);
-  const int right = toPixel(double(left) + width, factors.x);
-  const int bottom = toPixel(double(top) + height, factors.y);
-  return QRect(x, y, std::max(0, right - x), std::max(0, bottom - y));
+  const PixelRect p = twipsRectToPixels(left, top, width, height, factors.x, factors.y);
+  return QRect(p.left, p.top, p.width, p.height);
 }
 
 void TwipsGeometry::setWidget(QWidget* widget) {

@@ -12,15 +12,13 @@ class QWidget;
 
 namespace korva {
 
-// Twips per pixel of the screen `widget` is on, horizontally and vertically (15 at 96 dpi).
+// Twips per pixel, horizontally and vertically (15 at 96 dpi).
 struct TwipsPerPixel {
   float x = 15.0f;
   float y = 15.0f;
 };
-TwipsPerPixel screenTwipsPerPixel(const QWidget* widget);
 
-// Pixel rectangle for a twips rectangle. Edges are converted separately, so rectangles that
-// touch in twips touch in pixels; negative extents become 0.
+// twipsRectToPixels as a QRect.
 QRect twipsToPixels(float left, float top, float width, float height, TwipsPerPixel factors);
 
 // Keeps the twips values last assigned to one widget and applies them as pixel geometry.

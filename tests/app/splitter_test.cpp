@@ -22,10 +22,10 @@ TEST(HitTestSplitterTest, BandIsTheOpenIntervalBetweenListAndRequest) {
 TEST(SplitterDragTest, HoverSetsThePointerOnlyOverTheBand) {
   SplitterDrag drag;
   SplitterAction a = drag.move(2020, 10000, kBand);
-  EXPECT_EQ(a.kind, SplitterAction::Kind::kSetPointer);
+  EXPECT_EQ(a.kind, SplitterAction::Kind::SetPointer);
   EXPECT_EQ(a.pointer, kPointerSizeNS);
   a = drag.move(1000, 10000, kBand);
-  EXPECT_EQ(a.kind, SplitterAction::Kind::kSetPointer);
+  EXPECT_EQ(a.kind, SplitterAction::Kind::SetPointer);
   EXPECT_EQ(a.pointer, kPointerDefault);
 }
 
@@ -33,12 +33,12 @@ TEST(SplitterDragTest, OnlyAPressInTheBandStartsADrag) {
   SplitterDrag drag;
   drag.press(2000, kBand);
   EXPECT_EQ(drag.ActiveSplitter(), kNoSplitter);
-  EXPECT_EQ(drag.move(3000, 10000, kBand).kind, SplitterAction::Kind::kSetPointer);
+  EXPECT_EQ(drag.move(3000, 10000, kBand).kind, SplitterAction::Kind::SetPointer);
 
   drag.press(2020, kBand);
   EXPECT_EQ(drag.ActiveSplitter(), kListRequestSplitter);
   const SplitterAction a = drag.move(3000, 10000, kBand);
-  EXPECT_EQ(a.kind, SplitterAction::Kind::kRelayout);  // no pointer change while dragging
+  EXPECT_EQ(a.kind, SplitterAction::Kind::Relayout);  // no pointer change while dragging
   EXPECT_EQ(a.ListHeightRatio, 0.3f);
 
   drag.press(5000, kBand);  // a later press elsewhere clears it again
@@ -51,7 +51,7 @@ TEST(SplitterDragTest, ReleaseEndsTheDragAndTheNextMoveHovers) {
   drag.release();
   EXPECT_EQ(drag.ActiveSplitter(), kNoSplitter);
   const SplitterAction a = drag.move(2020, 10000, kBand);
-  EXPECT_EQ(a.kind, SplitterAction::Kind::kSetPointer);
+  EXPECT_EQ(a.kind, SplitterAction::Kind::SetPointer);
   EXPECT_EQ(a.pointer, kPointerSizeNS);
 }
 
@@ -95,7 +95,7 @@ TEST(SplitterDragTest, SmallWindowKeepsTheRatioWithinZeroAndOne) {
 
   SplitterDrag drag;
   drag.press(2020, kBand);
-  EXPECT_EQ(drag.move(100, 0, kBand).kind, SplitterAction::Kind::kNone);
+  EXPECT_EQ(drag.move(100, 0, kBand).kind, SplitterAction::Kind::None);
 }
 
 }  // namespace

@@ -4,7 +4,8 @@
 #include <QTest>
 #include <memory>
 
-#include "view/cls_text_box.h"
+#include "view/clsTextBox.h"
+#include "view/twips.h"
 
 using korva::clsTextBox;
 
@@ -41,6 +42,8 @@ class TestClsTextBox : public QObject {
   void geometryReadsRoundHalfToEven_data();
   void geometryReadsRoundHalfToEven();
   void geometryIsAppliedInPixels();
+  void paneMatchesTheBrowserRectangle_data();
+  void paneMatchesTheBrowserRectangle();
   void geometryReadsBackWhatTheWidgetKept();
   void visibleReadsMinusOneOrZero();
   void unboundOrDestroyedTextBoxIsHarmless();
@@ -195,6 +198,31 @@ void TestClsTextBox::geometryIsAppliedInPixels() {
   QCOMPARE(edit_->width(), 120);
 }
 
+// The browser lies exactly over the source pane: both go through one conversion, which rounds
+// a half pixel to even (2665 twips at 144 dpi is 266.5 pixels: 266, not 267).
+void TestClsTextBox::paneMatchesTheBrowserRectangle_data() {
+  QTest::addColumn<float>("twipsPerPixel");
+  QTest::addColumn<QRect>("expected");
+  QTest::newRow("96-dpi") << 15.0f << QRect(7, 178, 1001, 489);
+  QTest::newRow("120-dpi") << 12.0f << QRect(9, 222, 1251, 611);
+  QTest::newRow("144-dpi") << 10.0f << QRect(10, 266, 1502, 734);
+}
+
+void TestClsTextBox::paneMatchesTheBrowserRectangle() {
+  QFETCH(float, twipsPerPixel);
+  QFETCH(QRect, expected);
+  constexpr int kLeft = 105, kTop = 2665, kWidth = 15015, kHeight = 7335;
+  box_.setTwipsPerPixel(twipsPerPixel, twipsPerPixel);
+  box_.setLeft(kLeft);
+  box_.setTop(kTop);
+  box_.setWidth(kWidth);
+  box_.setHeight(kHeight);
+  const korva::PixelRect browser =
+      korva::twipsRectToPixels(kLeft, kTop, kWidth, kHeight, twipsPerPixel, twipsPerPixel);
+  QCOMPARE(edit_->geometry(), QRect(browser.left, browser.top, browser.width, browser.height));
+  QCOMPARE(edit_->geometry(), expected);
+}
+
 void TestClsTextBox::geometryReadsBackWhatTheWidgetKept() {
   edit_->setMinimumHeight(100);
   box_.setHeight(300);  // 20 pixels asked, 100 kept
@@ -238,4 +266,4 @@ void TestClsTextBox::unboundOrDestroyedTextBoxIsHarmless() {
 }
 
 QTEST_MAIN(TestClsTextBox)
-#include "tst_cls_text_box.moc"
+#include "tst_clsTextBox.moc"

@@ -23,6 +23,7 @@ class QTimer;
 
 namespace korva {
 
+class Capture;
 class clsIndex;
 class clsTextBox;
 class RenderedView;
@@ -60,7 +61,8 @@ class frmHaupt : public QMainWindow {
   float ListHeightRatio() const { return ListHeightRatio_; }
   std::int16_t ActiveSplitter() const { return splitter_.ActiveSplitter(); }
   const std::u16string& LastSearchTerm() const { return keySearch_->LastSearchTerm(); }
-  clsIndex* index() const { return cIndex.get(); }
+  clsIndex* index() const { return cIndex; }
+  const Capture& capture() const { return *capture_; }
   clsTextBox* source() const { return cSource.get(); }
   RenderedView* browser() const { return brwBrowser; }
   RequestListModel* requestModel() const { return requestModel_; }
@@ -85,18 +87,20 @@ class frmHaupt : public QMainWindow {
   // The deferred close: every close but the program's own is refused and retried by the timer.
   void Form_QueryUnload(bool& cancel, bool programUnload);
   void showResponse(const QString& text);
+  // Saves and releases the index; the window is going.
+  void releaseIndex();
   void applyLayout();
   SplitterBand splitterBand() const;
   void windowMouseMove(float yTwips);
   void handleMouse(QObject* watched, QEvent* event);
   bool handleKeyPreview(QObject* watched, QEvent* event);
 
-  std::string folder_;
   std::unique_ptr<UserDialogs> ownDialogs_;
   UserDialogs* dialogs_;
   std::unique_ptr<ErrorBoxes> errorBoxes_;
 
-  std::unique_ptr<clsIndex> cIndex;
+  std::unique_ptr<Capture> capture_;
+  clsIndex* cIndex = nullptr;  // the capture's index, from start-up until the window goes
   std::unique_ptr<clsTextBox> cSource;
   std::unique_ptr<SourceSearchTarget> searchTarget_;
   std::unique_ptr<DialogSearchPrompt> searchPrompt_;

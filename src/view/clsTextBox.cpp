@@ -1,4 +1,4 @@
-#include "view/cls_text_box.h"
+#include "view/clsTextBox.h"
 
 #include <QTextCursor>
 #include <QTextDocument>

@@ -1,4 +1,4 @@
-#include "app/frm_haupt.h"
+#include "app/frmHaupt.h"
 
 #include <QAction>
 #include <QApplication>
@@ -15,12 +15,11 @@
 
 #include "app/request_list_model.h"
 #include "app/user_dialogs.h"
+#include "capture/capture.h"
 #include "index/clsIndex.h"
-#include "index/file_error.h"
-#include "view/cls_text_box.h"
-#include "view/html_filters.h"
+#include "view/clsTextBox.h"
+#include "view/qt_text.h"
 #include "view/rendered_view.h"
-#include "view/retrieval.h"
 #include "view/text_decode.h"
 
 namespace korva {
@@ -31,10 +30,6 @@ const QString kCaptionBrowser = QStringLiteral("&Browser");
 const QString kCaptionSource = QStringLiteral("&Quelltext");
 constexpr float kRequestTextHeight = 615.0f;  // twips; the layout never changes it
 constexpr int kUnloadInterval = 100;          // ms
-
-QString toQString(const std::u16string& text) {
-  return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
-}
 
 QFont fixedFont(qreal points) {
   QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -53,7 +48,9 @@ int modifierBits(Qt::KeyboardModifiers m) {
   if (m & Qt::ShiftModifier) bits |= kModShift;
   if (m & Qt::ControlModifier) bits |= kModCtrl;
   if (m & Qt::AltModifier) bits |= kModAlt;
-  if (m & Qt::MetaModifier) bits |= 8;  // never part of a command, so it must not read as none
+  // The Meta key has no bit of its own among the three; any further bit keeps a Meta
+  // combination from reading as the same key without modifiers.
+  if (m & Qt::MetaModifier) bits |= 8;
   return bits;
 }
 
@@ -113,7 +110,7 @@ class frmHaupt::SourceSearchTarget : public SearchTarget {
   explicit SourceSearchTarget(frmHaupt& window) : window_(window) {}
   std::u16string_view text() const override {
     text_ = window_.cSource->Text();
-    return {reinterpret_cast<const char16_t*>(text_.utf16()), static_cast<std::size_t>(text_.size())};
+    return toU16View(text_);
   }
   std::int32_t selStart() const override { return window_.cSource->SelStart(); }
   std::int32_t selLength() const override { return window_.cSource->SelLength(); }
@@ -134,10 +131,8 @@ class frmHaupt::DialogSearchPrompt : public SearchPrompt {
   explicit DialogSearchPrompt(UserDialogs*& dialogs) : dialogs_(dialogs) {}
   std::u16string ask(std::u16string_view prompt, std::u16string_view title,
                      std::u16string_view defaultText) override {
-    auto q = [](std::u16string_view s) {
-      return QString(reinterpret_cast<const QChar*>(s.data()), static_cast<qsizetype>(s.size()));
-    };
-    QString answer = dialogs_->inputBox(q(prompt), q(title), q(defaultText));
+    QString answer =
+        dialogs_->inputBox(toQString(prompt), toQString(title), toQString(defaultText));
     return answer.toStdU16String();
   }
 
@@ -146,12 +141,13 @@ class frmHaupt::DialogSearchPrompt : public SearchPrompt {
 };
 
 frmHaupt::frmHaupt(std::string folder, UserDialogs* dialogs, QWidget* parent)
-    : QMainWindow(parent), folder_(std::move(folder)), dialogs_(dialogs) {
+    : QMainWindow(parent), dialogs_(dialogs) {
   if (!dialogs_) {
     ownDialogs_ = std::make_unique<QtUserDialogs>(this);
     dialogs_ = ownDialogs_.get();
   }
   errorBoxes_ = std::make_unique<ErrorBoxes>(dialogs_);
+  capture_ = std::make_unique<Capture>(std::move(folder), errorBoxes_.get());
   searchTarget_ = std::make_unique<SourceSearchTarget>(*this);
   searchPrompt_ = std::make_unique<DialogSearchPrompt>(dialogs_);
   keySearch_ = std::make_unique<KeySearch>(*searchTarget_, *searchPrompt_);
@@ -168,7 +164,12 @@ frmHaupt::frmHaupt(std::string folder, UserDialogs* dialogs, QWidget* parent)
 
 frmHaupt::~frmHaupt() {
   qApp->removeEventFilter(this);
-  cIndex.reset();  // saves the index unless a build runs
+  releaseIndex();
+}
+
+void frmHaupt::releaseIndex() {
+  cIndex = nullptr;
+  capture_->releaseIndex();
 }
 
 void frmHaupt::createControls() {
@@ -178,7 +179,7 @@ void frmHaupt::createControls() {
   client_->installEventFilter(this);
   setCentralWidget(client_);
 
-  requestModel_ = new RequestListModel(this);
+  requestModel_ = new RequestListModel(&capture_->rows(), this);
   lstRequest = new QListView(client_);
   lstRequest->setObjectName(QStringLiteral("lstRequest"));
   lstRequest->setModel(requestModel_);
@@ -206,9 +207,9 @@ void frmHaupt::createControls() {
   txtSource_->setFont(fixedFont(11.25));
   txtSource_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 
-  for (QAbstractScrollArea* area :
-       {static_cast<QAbstractScrollArea*>(lstRequest), static_cast<QAbstractScrollArea*>(txtRequest),
-        static_cast<QAbstractScrollArea*>(txtSource_)}) {
+  for (QAbstractScrollArea* area : {static_cast<QAbstractScrollArea*>(lstRequest),
+                                    static_cast<QAbstractScrollArea*>(txtRequest),
+                                    static_cast<QAbstractScrollArea*>(txtSource_)}) {
     area->viewport()->setMouseTracking(true);
     area->viewport()->installEventFilter(this);
   }
@@ -278,8 +279,10 @@ void frmHaupt::createMenus() {
 
 void frmHaupt::Form_Load() {
   ListHeightRatio_ = 0.2f;
-  cIndex = std::make_unique<clsIndex>(folder_, errorBoxes_.get());
-  cIndex->Progress = [this](std::uint8_t& percent, bool& cancel) { cIndex_Progress(percent, cancel); };
+  cIndex = &capture_->openIndex();
+  cIndex->Progress = [this](std::uint8_t& percent, bool& cancel) {
+    cIndex_Progress(percent, cancel);
+  };
   cSource = std::make_unique<clsTextBox>();
   cSource->setTextBox(txtSource_);
   // Qt sizes the window without its frame; the frame belongs to the window manager here.
@@ -297,8 +300,7 @@ void frmHaupt::mnuDateiAktualisieren_Click() {
   try {
     const int selected = lstRequest->currentIndex().row();
     const std::string selectedText(requestModel_->line(selected));
-    requestModel_->clear();
-    requestModel_->loadFrom(joinPath(folder_, kRequestLogName));
+    requestModel_->reset([this] { capture_->reloadRows(); });
     if (selected >= 0 && requestModel_->count() > selected &&
         requestModel_->line(selected) == selectedText) {
       lstRequest->setCurrentIndex(requestModel_->index(selected));
@@ -338,11 +340,10 @@ void frmHaupt::lstRequest_Click() {
   }
   ++busy_;
   Finally done([this] { --busy_; });
-  const std::string entry(requestModel_->line(row));
-  const std::string_view key = requestKey(entry);
-  txtRequest->setPlainText(toQString(decodeLine(requestText(entry))));
+  txtRequest->setPlainText(
+      toQString(decodeLine(capture_->rows().text(static_cast<std::size_t>(row)))));
 
-  std::string body;
+  RowResponse shown;
   QString failure;
   {
     lstRequest->setEnabled(false);
@@ -353,7 +354,10 @@ void frmHaupt::lstRequest_Click() {
     });
     QCoreApplication::processEvents();
     try {
-      body = retrieveResponse(joinPath(folder_, kResponseLogName), key, cIndex->QueryIndex(key)).body;
+      ShowOptions options;
+      options.stripJavaScript = mnuAnsichtEntferneJavaScript->isChecked();
+      options.stripComments = mnuAnsichtEntferneKommentare->isChecked();
+      shown = capture_->show(static_cast<std::size_t>(row), options);
     } catch (const std::exception& e) {
       failure = QString::fromUtf8(e.what());
     }
@@ -363,9 +367,7 @@ void frmHaupt::lstRequest_Click() {
     dialogs_->messageBox(failure, UserDialogs::Icon::Warning, kAppTitle);
     return;
   }
-  if (mnuAnsichtEntferneJavaScript->isChecked()) body = StripJavaScript(body);
-  if (mnuAnsichtEntferneKommentare->isChecked()) body = StripComments(body);
-  showResponse(toQString(decodeBody(body)));
+  showResponse(toQString(shown.text));
 }
 
 void frmHaupt::showResponse(const QString& text) {
@@ -414,7 +416,7 @@ void frmHaupt::closeEvent(QCloseEvent* event) {
     return;
   }
   event->accept();
-  cIndex.reset();  // the window is going: the index is saved now
+  releaseIndex();
 }
 
 void frmHaupt::tmeUnload_Timer() {
@@ -464,8 +466,7 @@ void frmHaupt::applyLayout() {
   cSource->setTop(layout_.sourcePane.top);
   cSource->setWidth(layout_.sourcePane.width);
   cSource->setHeight(layout_.sourcePane.height);
-  const RectI source{cSource->Left(), cSource->Top(), cSource->Width(), cSource->Height()};
-  brwBrowser->setGeometry(toQRect(toPixels(source, tppX_, tppY_)));
+  brwBrowser->setGeometry(toQRect(toPixels(layout_.brwBrowser, tppX_, tppY_)));
   frmProgress->setGeometry(toQRect(toPixels(layout_.frmProgress, tppX_, tppY_)));
   lblProgress->move(toQRect(toPixels(layout_.lblProgress, tppX_, tppY_)).topLeft());
   const LineF* lines[] = {&layout_.line1, &layout_.line2, &layout_.line3, &layout_.line4};
@@ -489,17 +490,17 @@ void frmHaupt::windowMouseMove(float yTwips) {
   const float clientHeight = pixelsToTwips(static_cast<float>(client_->height()), tppY_);
   SplitterAction action = splitter_.move(yTwips, clientHeight, splitterBand());
   switch (action.kind) {
-    case SplitterAction::Kind::kSetPointer:
+    case SplitterAction::Kind::SetPointer:
       if (action.pointer == kPointerSizeNS)
         client_->setCursor(Qt::SizeVerCursor);
       else
         client_->unsetCursor();
       break;
-    case SplitterAction::Kind::kRelayout:
+    case SplitterAction::Kind::Relayout:
       ListHeightRatio_ = action.ListHeightRatio;
       ArrangeControls();
       break;
-    case SplitterAction::Kind::kNone:
+    case SplitterAction::Kind::None:
       break;
   }
 }
@@ -508,8 +509,9 @@ void frmHaupt::handleMouse(QObject* watched, QEvent* event) {
   auto* mouse = static_cast<QMouseEvent*>(event);
   auto* widget = static_cast<QWidget*>(watched);
   // Moves over a child arrive in its own coordinates; the splitter works in the window's.
-  const QPointF pos = widget == client_ ? mouse->position()
-                                        : QPointF(widget->mapTo(client_, mouse->position().toPoint()));
+  const QPointF pos = widget == client_
+                          ? mouse->position()
+                          : QPointF(widget->mapTo(client_, mouse->position().toPoint()));
   const float y = pixelsToTwips(static_cast<float>(pos.y()), tppY_);
   if (event->type() == QEvent::MouseMove) {
     windowMouseMove(y);

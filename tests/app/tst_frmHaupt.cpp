@@ -11,12 +11,12 @@
 #include <QTimer>
 #include <memory>
 
-#include "app/frm_haupt.h"
+#include "app/frmHaupt.h"
 #include "app/request_list_model.h"
 #include "fake_dialogs.h"
 #include "index/clsIndex.h"
 #include "test_util.h"
-#include "view/cls_text_box.h"
+#include "view/clsTextBox.h"
 #include "view/rendered_view.h"
 
 using korva::frmHaupt;
@@ -90,11 +90,13 @@ class TestFrmHaupt : public QObject {
       QVERIFY2(w.findChild<QWidget*>(QString::fromLatin1(name)), name);
     QVERIFY(w.findChild<QTimer*>(QStringLiteral("tmeUnload")));
     const std::pair<const char*, const char*> menus[] = {
-        {"mnuDateiAktualisieren", "Liste &aktualisieren"}, {"mnuDateiBeenden", "&Beenden"},
+        {"mnuDateiAktualisieren", "Liste &aktualisieren"},
+        {"mnuDateiBeenden", "&Beenden"},
         {"mnuAnsichtBrowserQuelltext", "&Quelltext"},
         {"mnuAnsichtEntferneJavaScript", "&JavaScript entfernen"},
         {"mnuAnsichtEntferneKommentare", "&Kommentare entfernen"}};
-    for (auto [name, caption] : menus) QCOMPARE(action(w, name)->text(), QString::fromUtf8(caption));
+    for (auto [name, caption] : menus)
+      QCOMPARE(action(w, name)->text(), QString::fromUtf8(caption));
     QCOMPARE(action(w, "mnuDateiAktualisieren")->shortcut(), QKeySequence(Qt::Key_F5));
     QCOMPARE(action(w, "mnuAnsichtEntferneKommentare")->shortcut(), QKeySequence(Qt::Key_F8));
     QVERIFY(action(w, "mnuDateiAktualisieren")->isEnabled());
@@ -191,8 +193,7 @@ class TestFrmHaupt : public QObject {
     frmHaupt& w = *s.window;
     int refused = 0;
     // Three close requests arrive in the first yields of the build.
-    for (int i = 0; i < 3; ++i)
-      QTimer::singleShot(0, &w, [&] { refused += w.close() ? 0 : 1; });
+    for (int i = 0; i < 3; ++i) QTimer::singleShot(0, &w, [&] { refused += w.close() ? 0 : 1; });
     w.Form_Load();
     QCOMPARE(refused, 3);
     QVERIFY(!w.index()->InBuildIndex());
@@ -388,8 +389,9 @@ class TestFrmHaupt : public QObject {
     QCOMPARE(client->cursor().shape(), Qt::SizeVerCursor);
     QTest::mousePress(client, Qt::RightButton, {}, QPoint(50, bandY));
     QCOMPARE(w.ActiveSplitter(), std::int16_t{2});
-    QMouseEvent move(QEvent::MouseMove, QPointF(50, client->height() / 2), client->mapToGlobal(QPointF(50, client->height() / 2)),
-                     Qt::NoButton, Qt::RightButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(50, client->height() / 2),
+                     client->mapToGlobal(QPointF(50, client->height() / 2)), Qt::NoButton,
+                     Qt::RightButton, Qt::NoModifier);
     QApplication::sendEvent(client, &move);
     QVERIFY(qAbs(w.ListHeightRatio() - 0.5f) < 0.01f);
     QTest::mouseRelease(client, Qt::RightButton, {}, QPoint(50, client->height() / 2));
@@ -412,8 +414,9 @@ class TestFrmHaupt : public QObject {
     QCOMPARE(s.dialogs.messages.size(), std::size_t{11});
     QVERIFY(s.dialogs.messages[0].text.endsWith(QString::fromStdString(makeKey(1))));
     QCOMPARE(s.dialogs.messages[0].title, QStringLiteral("Fehler"));
-    QCOMPARE(s.dialogs.messages.back().text,
-             QStringLiteral("388 weitere Fehler beim Aufbau des Index wurden nicht einzeln angezeigt."));
+    QCOMPARE(
+        s.dialogs.messages.back().text,
+        QStringLiteral("388 weitere Fehler beim Aufbau des Index wurden nicht einzeln angezeigt."));
     w.mnuDateiAktualisieren_Click();  // current now: no build, no boxes
     QCOMPARE(s.dialogs.messages.size(), std::size_t{11});
   }
@@ -449,4 +452,4 @@ int main(int argc, char** argv) {
   return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_frm_haupt.moc"
+#include "tst_frmHaupt.moc"

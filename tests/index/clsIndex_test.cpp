@@ -259,12 +259,12 @@ TEST(ClsIndexTest, LastRequestKeyRules) {
 TEST(ClsIndexTest, LastRequestKeyFoundBehindAVeryLongLine) {
   LogFolder logs;
   logs.add(0, 2);
-  logs.dir.write("HtmlRequest.log", std::string(300000, 'q') + "\r\n" + makeRequestLine(makeKey(1)) +
-                                        std::string(200000, 'z'));
+  logs.dir.write("HtmlRequest.log", std::string(300000, 'q') + "\r\n" +
+                                        makeRequestLine(makeKey(1)) + std::string(200000, 'z'));
   clsIndex index(logs.dir.path());
   index.InitializeIndex();
-  logs.dir.write("HtmlRequest.log", std::string(300000, 'q') + "\r\n" + makeKey(1) + " - " +
-                                        std::string(200000, 'z'));
+  logs.dir.write("HtmlRequest.log",
+                 std::string(300000, 'q') + "\r\n" + makeKey(1) + " - " + std::string(200000, 'z'));
   EXPECT_TRUE(index.InitializeIndex());
 }
 
@@ -302,9 +302,9 @@ TEST(ClsIndexTest, MalformedIndexFilesLoadWithoutHarm) {
   TempDir dir;
   std::string k1 = makeKey(1), k2 = makeKey(2), k3 = makeKey(3);
   std::string binary("\x00\xff\xfe\r\x01\x02", 6);
-  dir.write("HtmlResponse.idx", k1 + " - 11\r\n" + k1 + " - 99\r\n" + k2 + " - x12\r\n" + "short\r\n" +
-                                    binary + "\r\n" + k3 + " -  4 2junk\r\n" + k2 + " - " +
-                                    std::string(30, '9') + "\r\n" + k2 + " - 77");
+  dir.write("HtmlResponse.idx", k1 + " - 11\r\n" + k1 + " - 99\r\n" + k2 + " - x12\r\n" +
+                                    "short\r\n" + binary + "\r\n" + k3 + " -  4 2junk\r\n" + k2 +
+                                    " - " + std::string(30, '9') + "\r\n" + k2 + " - 77");
   clsIndex index(dir.path());
   EXPECT_EQ(index.QueryIndex(k1), 11);  // a repeated key keeps its first entry
   EXPECT_EQ(index.QueryIndex(k3), 42);  // blanks inside the number are skipped

@@ -1,0 +1,68 @@
+// One folder of logs: the request rows, the response index, and what a row of the list shows.
+//
+// The window and the command-line tool are thin layers over this class; it has no Qt. The index
+// is created on demand (creating it loads "HtmlResponse.idx") and saved when it is released.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "capture/request_rows.h"
+#include "index/clsIndex.h"
+
+namespace korva {
+
+struct ShowOptions {
+  bool stripJavaScript = false;
+  bool stripComments = false;
+  bool decode = true;  // also produce the display text
+};
+
+// What one row shows.
+struct RowResponse {
+  bool found = false;          // the block's opening line was met
+  std::uint64_t bodySize = 0;  // bytes of the body as retrieved, before the filters
+  std::string bytes;           // the body after the filters: what the source view gets, undecoded
+  std::u16string text;         // `bytes` decoded for display; empty unless ShowOptions::decode
+};
+
+class Capture {
+ public:
+  // `folder` holds the three files; `reporter` receives the index build's own error reports.
+  explicit Capture(std::string folder, ErrorReporter* reporter = nullptr);
+  ~Capture();
+  Capture(const Capture&) = delete;
+  Capture& operator=(const Capture&) = delete;
+
+  const std::string& folder() const { return folder_; }
+  // "folder/name" for one of the three files.
+  std::string path(const char* name) const;
+
+  const RequestRows& rows() const { return rows_; }
+  // Reads "HtmlRequest.log" again. Throws FileError; the rows read so far stay.
+  void reloadRows();
+
+  // Creates the index, which loads "HtmlResponse.idx" (throws FileError when it exists but
+  // cannot be read), unless it exists already.
+  clsIndex& openIndex();
+  // Null before openIndex() and after releaseIndex().
+  clsIndex* index() const { return index_.get(); }
+  // Saves the index now, unless a build runs, and releases it. False when the save failed (the
+  // old file is then intact).
+  bool releaseIndex();
+
+  // The response of `row`: the block of its key, found through the index (or by a scan of the
+  // log when the key is not indexed), with the filters applied in order. A row out of range
+  // shows nothing. Throws FileError when the response log cannot be read.
+  RowResponse show(std::size_t row, const ShowOptions& options = {}) const;
+
+ private:
+  std::string folder_;
+  ErrorReporter* reporter_;
+  RequestRows rows_;
+  std::unique_ptr<clsIndex> index_;
+};
+
+}  // namespace korva
