@@ -30,7 +30,10 @@ const char kUsage[] =
     "  show ZEILE [--no-scripts] [--no-comments]\n"
     "                                Antwort der Anfrage in ZEILE (ab 0) ausgeben\n"
     "\n"
-    "Ohne -C arbeitet das Programm im aktuellen Ordner.\n";
+    "Optionen:\n"
+    "  -C ORDNER                     in ORDNER arbeiten statt im aktuellen Ordner\n"
+    "  -h, --help                    diese Hilfe ausgeben\n"
+    "  --version                     Version ausgeben\n";
 
 volatile sig_atomic_t gCancelRequested = 0;
 
@@ -158,6 +161,9 @@ int run(int argc, char** argv) {
       folder = argv[i];
     } else if (a == "-h" || a == "--help") {
       std::fputs(kUsage, stdout);
+      return kExitOk;
+    } else if (a == "--version") {
+      std::printf("korvashimtale-cli %s\n", KORVA_VERSION);
       return kExitOk;
     } else {
       args.push_back(a);

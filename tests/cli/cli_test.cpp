@@ -91,6 +91,12 @@ TEST(CliErrorsTest, UsageAndMissingFiles) {
   EXPECT_EQ(usage.exitCode, 2);
   EXPECT_NE(usage.err.find("Aufruf:"), std::string::npos);
   EXPECT_EQ(cli(dir, {"show", "-1"}).exitCode, 2);
+  auto help = cli(dir, {"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("--version"), std::string::npos);
+  auto version = cli(dir, {"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out.rfind("korvashimtale-cli ", 0), 0u) << version.out;
   EXPECT_EQ(cli(dir, {"lookup"}).exitCode, 2);
   auto missing = cli(dir, {"list"});
   EXPECT_EQ(missing.exitCode, 1);
