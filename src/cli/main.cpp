@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "capture/capture.h"
+#include "capture/response_search.h"
+#include "capture/row_filter.h"
 #include "index/file_error.h"
 
 namespace korva {
@@ -26,9 +28,14 @@ const char kUsage[] =
     "Befehle:\n"
     "  index                         Index \"HtmlResponse.idx\" aufbauen oder fortsetzen\n"
     "  lookup SCHLÜSSEL              Byteposition des Antwortblocks ausgeben (0 = nicht im Index)\n"
-    "  list                          alle Zeilen von \"HtmlRequest.log\" ausgeben\n"
+    "  list [--filter AUSDRUCK] [-n] die Zeilen von \"HtmlRequest.log\" ausgeben; mit --filter\n"
+    "                                nur die passenden (Wörter müssen vorkommen, -Wort darf\n"
+    "                                nicht vorkommen, /.../ ist ein regulärer Ausdruck); -n\n"
+    "                                stellt die Zeilennummer (ab 0) und einen Tabulator voran\n"
     "  show ZEILE [--no-scripts] [--no-comments]\n"
     "                                Antwort der Anfrage in ZEILE (ab 0) ausgeben\n"
+    "  search SUCHBEGRIFF [--regex]  in allen Antworten suchen: je Treffer Zeile, Tabulator,\n"
+    "                                Anzahl, Tabulator, Anfrage; /.../ ist ein regulärer Ausdruck\n"
     "\n"
     "Optionen:\n"
     "  -C ORDNER                     in ORDNER arbeiten statt im aktuellen Ordner\n"
@@ -115,14 +122,40 @@ int runLookup(const std::string& folder, const std::string& key) {
   return kExitOk;
 }
 
-int runList(const std::string& folder) {
+int runList(const std::string& folder, const std::string* filterExpression, bool numbered) {
+  RowFilter filter(filterExpression ? *filterExpression : std::string());
+  if (!filter.error().empty()) return usageError(filter.error().c_str());
   Capture capture(folder);
   capture.reloadRows();
   const RequestRows& rows = capture.rows();
-  for (std::size_t row = 0; row < rows.size(); ++row) {
+  FilterRun run(rows, std::move(filter));
+  run.step(rows.size());
+  for (const std::uint32_t row : run.kept()) {
+    if (numbered && !writeOut(std::to_string(row) + "\t")) return kExitError;
     if (!writeOut(rows.entry(row)) || !writeOut("\n")) return kExitError;
   }
   return kExitOk;
+}
+
+int runSearch(const std::string& folder, const std::string& term, bool regex) {
+  const TextMatcher matcher = matcherForTerm(term, regex);
+  if (!matcher.error().empty()) return usageError(matcher.error().c_str());
+  if (term.empty()) return usageError("SUCHBEGRIFF darf nicht leer sein");
+  StderrReporter reporter;
+  Capture capture(folder, &reporter);
+  capture.reloadRows();
+  capture.openIndex().setSaveOnRelease(false);
+  ResponseSearchOptions options;
+  options.snippets = false;
+  const ResponseSearchResult result = searchResponses(capture, matcher, options);
+  std::string line;
+  for (const ResponseHit& hit : result.hits) {
+    line = std::to_string(hit.row) + "\t" + std::to_string(hit.matches) + "\t";
+    line.append(capture.rows().text(hit.row));
+    line.push_back('\n');
+    if (!writeOut(line)) return kExitError;
+  }
+  return std::fflush(stdout) == 0 ? kExitOk : kExitError;
 }
 
 bool parseRow(const std::string& text, long long& row) {
@@ -173,7 +206,25 @@ int run(int argc, char** argv) {
   const std::string& command = args[0];
   try {
     if (command == "index" && args.size() == 1) return runIndex(folder);
-    if (command == "list" && args.size() == 1) return runList(folder);
+    if (command == "list") {
+      const std::string* filter = nullptr;
+      bool numbered = false;
+      for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "-n") {
+          numbered = true;
+        } else if (args[i] == "--filter" && i + 1 < args.size()) {
+          filter = &args[++i];
+        } else {
+          return usageError(("unbekannte Option: " + args[i]).c_str());
+        }
+      }
+      return runList(folder, filter, numbered);
+    }
+    if (command == "search" && (args.size() == 2 || args.size() == 3)) {
+      const bool regex = args.size() == 3 && args[2] == "--regex";
+      if (args.size() == 3 && !regex) return usageError(("unbekannte Option: " + args[2]).c_str());
+      return runSearch(folder, args[1], regex);
+    }
     if (command == "lookup" && args.size() == 2) return runLookup(folder, args[1]);
     if (command == "show" && args.size() >= 2) {
       long long row;

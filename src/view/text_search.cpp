@@ -1,5 +1,6 @@
 #include "view/text_search.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <vector>
@@ -82,12 +83,10 @@ std::vector<char16_t> unitsFoldingTo(char16_t target) {
   return units;
 }
 
-// Up to three code units that one position may hold; unused slots repeat the first.
+// Up to three code units that one position may hold; unused slots repeat one of them.
 struct UnitSet {
   char16_t u[3];
-  explicit UnitSet(const std::vector<char16_t>& units)
-      : u{units[0], units.size() > 1 ? units[1] : units[0],
-          units.size() > 2 ? units[2] : units[0]} {}
+  explicit UnitSet(const char16_t (&three)[3]) : u{three[0], three[1], three[2]} {}
   bool has(char16_t c) const { return c == u[0] || c == u[1] || c == u[2]; }
 };
 
@@ -131,29 +130,48 @@ std::size_t scanFor(const char16_t* text, std::size_t from, std::size_t last, co
 
 char16_t foldCase16(char16_t c) { return fold(c); }
 
-std::size_t findNoCase(std::u16string_view text, std::u16string_view term, std::size_t from) {
-  const std::size_t m = term.size();
+NoCaseFinder16::NoCaseFinder16(std::u16string_view term) : folded_(term) {
+  for (char16_t& c : folded_) c = fold(c);
+  if (folded_.empty()) return;
+  const std::vector<char16_t> firstUnits = unitsFoldingTo(folded_[0]);
+  const std::vector<char16_t> secondUnits =
+      folded_.size() > 1 ? unitsFoldingTo(folded_[1]) : firstUnits;
+  wide_ = firstUnits.size() <= 3 && secondUnits.size() <= 3;
+  for (int k = 0; k < 3; ++k) {
+    first_[k] = firstUnits[std::min<std::size_t>(k, firstUnits.size() - 1)];
+    second_[k] = secondUnits[std::min<std::size_t>(k, secondUnits.size() - 1)];
+  }
+}
+
+std::size_t NoCaseFinder16::find(std::u16string_view text, std::size_t from) const {
+  const std::size_t m = folded_.size();
   if (m == 0 || from > text.size() || text.size() - from < m) return kNotFound;
-  std::u16string folded(term);
-  for (char16_t& c : folded) c = fold(c);
-  const std::vector<char16_t> firstUnits = unitsFoldingTo(folded[0]);
-  const std::vector<char16_t> secondUnits = m > 1 ? unitsFoldingTo(folded[1]) : firstUnits;
-  const bool wide = firstUnits.size() <= 3 && secondUnits.size() <= 3;
-  const UnitSet first(firstUnits), second(secondUnits);
+  const UnitSet first(first_), second(second_);
   const std::size_t last = text.size() - m;  // last offset where the term still fits
   const char16_t* data = text.data();
   for (std::size_t p = from; p <= last; ++p) {
-    if (wide) {
+    if (wide_) {
       p = scanFor(data, p, last, first, m > 1 ? &second : nullptr);
       if (p == kNotFound) return kNotFound;
-    } else if (fold(data[p]) != folded[0]) {
+    } else if (fold(data[p]) != folded_[0]) {
       continue;
     }
     std::size_t k = 1;
-    while (k < m && fold(data[p + k]) == folded[k]) ++k;
+    while (k < m && fold(data[p + k]) == folded_[k]) ++k;
     if (k == m) return p;
   }
   return kNotFound;
+}
+
+std::vector<std::size_t> NoCaseFinder16::findAll(std::u16string_view text) const {
+  std::vector<std::size_t> found;
+  for (std::size_t p = find(text, 0); p != kNotFound; p = find(text, p + folded_.size()))
+    found.push_back(p);
+  return found;
+}
+
+std::size_t findNoCase(std::u16string_view text, std::u16string_view term, std::size_t from) {
+  return NoCaseFinder16(term).find(text, from);
 }
 
 std::size_t findWithWrap(std::u16string_view text, std::u16string_view term, std::size_t start) {

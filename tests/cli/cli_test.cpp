@@ -151,6 +151,43 @@ TEST(CliGeneratedLogTest, ShowPrintsExactlyTheBodyOfARow) {
         << "row " << row;
   }
   EXPECT_EQ(row, 60);
+
+  // search: every row whose body holds the term, with the count, against a plain scan.
+  for (const std::string term : {"TABLE", "zzqx"}) {
+    std::string expected;
+    row = 0;
+    for (std::size_t p = 0; p < requests.size(); ++row) {
+      const std::size_t end = requests.find("\r\n", p);
+      const std::string entry = requests.substr(p, end - p);
+      p = end + 2;
+      std::string body = bodyOf(log, entry.substr(0, 24));
+      for (char& c : body) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      std::size_t n = 0;
+      for (std::size_t at = body.find("table"); term == "TABLE" && at != std::string::npos;
+           at = body.find("table", at + 5))
+        ++n;
+      if (n > 0)
+        expected += std::to_string(row) + "\t" + std::to_string(n) + "\t" + entry.substr(27) + "\n";
+    }
+    auto found = cli(dir, {"search", term});
+    EXPECT_EQ(found.exitCode, 0) << found.err;
+    EXPECT_EQ(found.out, expected) << term;
+  }
+  EXPECT_FALSE(cli(dir, {"search", "TABLE"}).out.empty());
+}
+
+TEST_F(CliTest, ListFiltersAndNumbersRowsAndSearchTakesRegex) {
+  cli(dir, {"index"});
+  EXPECT_EQ(cli(dir, {"list", "--filter", "get -none"}).out,
+            makeKey(1) + " - GET http://a.example/ HTTP/1.1\n");
+  EXPECT_EQ(cli(dir, {"list", "-n", "--filter", "/B\\.EXAMPLE/"}).out,
+            "1\t" + makeKey(2) + " - POST http://b.example/form HTTP/1.1\n");
+  EXPECT_EQ(cli(dir, {"list", "--filter", "/[/"}).exitCode, 2);
+  EXPECT_EQ(cli(dir, {"search", "/b.d/"}).out, "1\t1\tPOST http://b.example/form HTTP/1.1\n");
+  EXPECT_EQ(cli(dir, {"search", "o", "--regex"}).out,
+            "0\t1\tGET http://a.example/ HTTP/1.1\n1\t2\tPOST http://b.example/form HTTP/1.1\n");
+  EXPECT_EQ(cli(dir, {"search", "nowhere"}).exitCode, 0);
+  EXPECT_EQ(cli(dir, {"search", "x", "--frob"}).exitCode, 2);
 }
 
 }  // namespace

@@ -1,0 +1,265 @@
+#include "capture/response_search.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+
+#include "capture/byte_search.h"
+#include "capture/capture.h"
+#include "index/constants.h"
+#include "index/file_error.h"
+#include "index/line_reader.h"
+#include "view/text_decode.h"
+
+namespace korva {
+namespace {
+
+// Large enough to make system calls rare, small enough that the divider scan and the term scan
+// of one block both find it in the cache.
+constexpr std::size_t kChunk = 1 << 20;
+constexpr std::size_t kClosingLength = kIndexRecordLength + 2;
+// A divider not complete in a chunk starts within its last 47 bytes, so the body may end up to
+// this many bytes before the chunk's end: matches are counted only up to there.
+constexpr std::size_t kUnsure = kDevider.size() + 1 + kClosingLength;
+constexpr std::size_t kSnippetContext = 40;
+
+struct Block {
+  std::int64_t position;  // 1-based, from the index
+  std::size_t row;
+};
+
+// The response log read front to back with pread, never mapped: the recorder may cut it.
+class LogReader {
+ public:
+  explicit LogReader(const std::string& path) : path_(path) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) throw FileError(errno, path);
+    buffer_.resize(kChunk);
+  }
+  ~LogReader() { ::close(fd_); }
+  LogReader(const LogReader&) = delete;
+  LogReader& operator=(const LogReader&) = delete;
+
+  // The bytes from 0-based `start` on, at most kChunk of them; fewer at the end of the file.
+  std::string_view at(std::int64_t start) {
+    // Refilled when `start` is outside, or so near the end of what is buffered that a caller
+    // could not make progress: half a chunk from `start` on is always there, or the file's end.
+    const std::int64_t end = start_ + static_cast<std::int64_t>(filled_);
+    if (start < start_ || start >= end || (!atEnd_ && end - start < std::int64_t{kChunk / 2}))
+      fill(start);
+    const auto skip = static_cast<std::size_t>(start - start_);
+    return std::string_view(buffer_.data() + skip, filled_ - skip);
+  }
+  // True when the bytes of the last at() run to the end of the file.
+  bool reachedEnd(std::int64_t start, std::size_t length) const {
+    return atEnd_ &&
+           start + static_cast<std::int64_t>(length) == start_ + static_cast<std::int64_t>(filled_);
+  }
+  std::uint64_t bytesRead() const { return bytesRead_; }
+
+ private:
+  void fill(std::int64_t start) {
+    start_ = start;
+    filled_ = 0;
+    atEnd_ = false;
+    while (filled_ < kChunk) {
+      const ssize_t n = ::pread(fd_, buffer_.data() + filled_, kChunk - filled_,
+                                start_ + static_cast<std::int64_t>(filled_));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) throw FileError(errno, path_);
+      if (n == 0) {
+        atEnd_ = true;
+        break;
+      }
+      filled_ += static_cast<std::size_t>(n);
+      bytesRead_ += static_cast<std::uint64_t>(n);
+    }
+  }
+
+  std::string path_;
+  int fd_ = -1;
+  std::vector<char> buffer_;
+  std::int64_t start_ = 0;
+  std::size_t filled_ = 0;
+  bool atEnd_ = false;
+  std::uint64_t bytesRead_ = 0;
+};
+
+// Counts the term in one block's body, reading as far as the block's divider.
+class BlockScan {
+ public:
+  BlockScan(LogReader& log, const AsciiNoCaseFinder& finder, bool snippets)
+      : log_(log), finder_(finder), snippets_(snippets) {}
+
+  enum class Outcome { Counted, NotThere, Utf16 };
+
+  // Looks at the block whose opening line starts at 0-based `start` and should be `key`.
+  Outcome scan(std::int64_t start, std::string_view key, std::uint64_t& matches,
+               std::u16string& snippet) {
+    matches = 0;
+    snippet.clear();
+    std::string_view head = log_.at(start);
+    // The index may be stale against a log that changed since: only a real opening line counts.
+    if (head.size() <= key.size() || head.substr(0, key.size()) != key || head[key.size()] != '\r')
+      return Outcome::NotThere;
+    const bool crlf = head.size() > key.size() + 1 && head[key.size() + 1] == '\n';
+    const std::int64_t bodyStart = start + static_cast<std::int64_t>(key.size() + (crlf ? 2 : 1));
+    std::string_view first = head.substr(static_cast<std::size_t>(bodyStart - start));
+    if (first.size() >= 2 &&
+        ((first[0] == '\xFF' && first[1] == '\xFE') || (first[0] == '\xFE' && first[1] == '\xFF')))
+      return Outcome::Utf16;
+    std::int64_t p = bodyStart;  // matches from here on are still to be counted
+    std::int64_t lastEnd = bodyStart;
+    for (;;) {
+      // Two bytes before `p` tell whether a divider right at `p` starts a line.
+      const std::int64_t readStart = std::max(start, p - 2);
+      const std::string_view bytes = log_.at(readStart);
+      const auto from = static_cast<std::size_t>(p - readStart);
+      if (bytes.size() <= from) return Outcome::Counted;  // the file ends here
+      const std::size_t divider = findDividerLine(bytes, from, false);
+      std::size_t countEnd;  // matches must end by here (relative to readStart)
+      bool done = true;
+      if (divider != kNoMatch) {
+        const std::int64_t bodyEnd =
+            std::max(bodyStart, readStart + static_cast<std::int64_t>(divider) -
+                                    static_cast<std::int64_t>(kClosingLength));
+        countEnd = static_cast<std::size_t>(std::max(p, bodyEnd) - readStart);
+      } else if (log_.reachedEnd(readStart, bytes.size())) {
+        countEnd = bytes.size();  // no divider yet: the body runs to the end of the file
+      } else {
+        countEnd = bytes.size() - kUnsure;
+        done = false;
+      }
+      count(bytes.substr(0, countEnd), from, readStart, bodyStart, matches, lastEnd, snippet);
+      if (done) return Outcome::Counted;
+      p = std::max(lastEnd, readStart + static_cast<std::int64_t>(
+                                            countEnd - std::min(countEnd, finder_.termSize() - 1)));
+      p = std::max(p, readStart + static_cast<std::int64_t>(from) + 1);
+    }
+  }
+
+ private:
+  void count(std::string_view bytes, std::size_t from, std::int64_t readStart,
+             std::int64_t bodyStart, std::uint64_t& matches, std::int64_t& lastEnd,
+             std::u16string& snippet) {
+    const std::size_t m = finder_.termSize();
+    for (std::size_t at = finder_.find(bytes, from); at != kNoMatch;
+         at = finder_.find(bytes, at + m)) {
+      if (matches++ == 0 && snippets_) snippet = snippetAround(bytes, at, m, readStart, bodyStart);
+      lastEnd = readStart + static_cast<std::int64_t>(at + m);
+    }
+  }
+
+  static std::u16string snippetAround(std::string_view bytes, std::size_t at, std::size_t length,
+                                      std::int64_t readStart, std::int64_t bodyStart) {
+    const std::size_t floor =
+        static_cast<std::size_t>(std::max<std::int64_t>(0, bodyStart - readStart));
+    std::size_t begin = at > floor + kSnippetContext ? at - kSnippetContext : floor;
+    std::size_t end = std::min(bytes.size(), at + length + kSnippetContext);
+    const std::size_t lineStart = bytes.find_last_of("\r\n", at == 0 ? 0 : at - 1);
+    if (lineStart != std::string_view::npos && lineStart >= begin && lineStart < at)
+      begin = lineStart + 1;
+    const std::size_t lineEnd = bytes.find_first_of("\r\n", at + length);
+    if (lineEnd != std::string_view::npos && lineEnd < end) end = lineEnd;
+    return decodeLine(bytes.substr(begin, end - begin));
+  }
+
+  LogReader& log_;
+  const AsciiNoCaseFinder& finder_;
+  bool snippets_;
+};
+
+std::u16string snippetOfDecoded(std::u16string_view text, std::size_t at, std::size_t length) {
+  std::size_t begin = at > kSnippetContext ? at - kSnippetContext : 0;
+  std::size_t end = std::min(text.size(), at + length + kSnippetContext);
+  for (std::size_t k = at; k > begin; --k)
+    if (text[k - 1] == u'\r' || text[k - 1] == u'\n') {
+      begin = k;
+      break;
+    }
+  for (std::size_t k = at + length; k < end; ++k)
+    if (text[k] == u'\r' || text[k] == u'\n') {
+      end = k;
+      break;
+    }
+  return std::u16string(text.substr(begin, end - begin));
+}
+
+}  // namespace
+
+ResponseSearchResult searchResponses(const Capture& capture, const TextMatcher& matcher,
+                                     const ResponseSearchOptions& options) {
+  ResponseSearchResult result;
+  const clsIndex* index = capture.index();
+  const RequestRows& rows = capture.rows();
+  if (!index || !matcher.error().empty()) return result;
+
+  std::vector<Block> blocks;
+  for (std::size_t row = 0; row < rows.size(); ++row) {
+    const std::int64_t position = index->QueryIndex(rows.key(row));
+    if (position > 0) blocks.push_back({position, row});
+  }
+  std::sort(blocks.begin(), blocks.end(), [](const Block& a, const Block& b) {
+    return a.position != b.position ? a.position < b.position : a.row < b.row;
+  });
+
+  const std::string path = capture.path(kResponseLogName);
+  LogReader log(path);
+  const std::int64_t length = fileLength(path);
+  // A term longer than the part of a chunk that is sure to be read at once goes the decoded way.
+  constexpr std::size_t kMaxScannedTerm = 64 << 10;
+  const AsciiNoCaseFinder* finder = matcher.isRegex() ? nullptr : matcher.asciiFinder();
+  if (finder && finder->termSize() > kMaxScannedTerm) finder = nullptr;
+  std::optional<BlockScan> scanner;
+  if (finder) scanner.emplace(log, *finder, options.snippets);
+  ShowOptions decodeOnly;
+
+  std::uint8_t lastPercent = 255;
+  for (std::size_t i = 0; i < blocks.size();) {
+    // Every row of one block shares its result.
+    std::size_t j = i;
+    while (j < blocks.size() && blocks[j].position == blocks[i].position) ++j;
+    ResponseHit hit;
+    bool decoded = !scanner;
+    if (scanner) {
+      const auto outcome =
+          scanner->scan(blocks[i].position - 1, rows.key(blocks[i].row), hit.matches, hit.snippet);
+      decoded = outcome == BlockScan::Outcome::Utf16;
+    }
+    if (decoded) {
+      const RowResponse shown = capture.show(blocks[i].row, decodeOnly);
+      hit.matches = matcher.count(shown.text);
+      if (hit.matches > 0 && options.snippets)
+        if (auto first = matcher.first(shown.text))
+          hit.snippet = snippetOfDecoded(shown.text, first->first, first->second);
+    }
+    for (std::size_t k = i; k < j && hit.matches > 0; ++k) {
+      hit.row = blocks[k].row;
+      if (options.onHit) options.onHit(hit);
+      result.hits.push_back(hit);
+    }
+    i = j;
+    if (options.progress) {
+      const auto percent = static_cast<std::uint8_t>(
+          length > 0 ? std::min<std::int64_t>(100, (blocks[i - 1].position * 100) / length) : 100);
+      if (percent != lastPercent || i == blocks.size()) {
+        lastPercent = percent;
+        bool cancel = false;
+        options.progress(percent, cancel);
+        if (cancel) {
+          result.cancelled = true;
+          break;
+        }
+      }
+    }
+  }
+  std::sort(result.hits.begin(), result.hits.end(),
+            [](const ResponseHit& a, const ResponseHit& b) { return a.row < b.row; });
+  result.bytesRead = log.bytesRead();
+  return result;
+}
+
+}  // namespace korva

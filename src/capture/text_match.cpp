@@ -1,0 +1,171 @@
+#include "capture/text_match.h"
+
+#include <re2/re2.h>
+
+#include <algorithm>
+
+#include "view/text_decode.h"
+
+namespace korva {
+
+bool isAscii(std::string_view bytes) {
+  for (unsigned char c : bytes)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+std::string utf8FromUtf16(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+TextMatcher::TextMatcher(std::string_view termUtf8, bool regex) {
+  if (termUtf8.empty()) return;
+  if (regex) {
+    RE2::Options options;
+    options.set_case_sensitive(false);
+    options.set_log_errors(false);
+    regex_ = std::make_unique<RE2>(re2::StringPiece(termUtf8.data(), termUtf8.size()), options);
+    if (!regex_->ok()) {
+      error_ = "Ungültiger regulärer Ausdruck: " + regex_->error();
+      regex_.reset();
+    }
+    return;
+  }
+  std::u16string folded = decodeUtf8Lenient(termUtf8);
+  plain_ = std::make_unique<NoCaseFinder16>(folded);
+  for (char16_t& c : folded) c = foldCase16(c);
+  if (std::all_of(folded.begin(), folded.end(), [](char16_t c) { return c < 0x80; }))
+    ascii_.emplace(std::string(folded.begin(), folded.end()));
+}
+
+TextMatcher::~TextMatcher() = default;
+TextMatcher::TextMatcher(TextMatcher&&) noexcept = default;
+TextMatcher& TextMatcher::operator=(TextMatcher&&) noexcept = default;
+
+std::uint64_t TextMatcher::count(std::u16string_view text, std::uint64_t limit) const {
+  std::uint64_t n = 0;
+  if (plain_) {
+    for (std::size_t p = plain_->find(text, 0); p != kNotFound && n < limit;
+         p = plain_->find(text, p + plain_->termSize()))
+      ++n;
+  } else if (regex_) {
+    const std::string utf8 = utf8FromUtf16(text);
+    re2::StringPiece rest(utf8);
+    re2::StringPiece match;
+    while (n < limit && !rest.empty() &&
+           regex_->Match(rest, 0, rest.size(), RE2::UNANCHORED, &match, 1)) {
+      ++n;
+      // An empty match must still move on.
+      const std::size_t consumed = static_cast<std::size_t>(match.data() - rest.data()) +
+                                   std::max<std::size_t>(match.size(), 1);
+      rest.remove_prefix(std::min(consumed, rest.size()));
+    }
+  }
+  return n;
+}
+
+bool TextMatcher::matchesAscii(std::string_view bytes) const {
+  if (regex_) return RE2::PartialMatch(re2::StringPiece(bytes.data(), bytes.size()), *regex_);
+  return ascii_ && ascii_->find(bytes) != kNoMatch;
+}
+
+std::optional<std::pair<std::size_t, std::size_t>> TextMatcher::first(
+    std::u16string_view text) const {
+  if (plain_) {
+    const std::size_t p = plain_->find(text, 0);
+    if (p == kNotFound) return std::nullopt;
+    return std::make_pair(p, plain_->termSize());
+  }
+  if (!regex_) return std::nullopt;
+  const std::string utf8 = utf8FromUtf16(text);
+  re2::StringPiece match;
+  if (!regex_->Match(utf8, 0, utf8.size(), RE2::UNANCHORED, &match, 1)) return std::nullopt;
+  // Back to UTF-16 offsets: count the units of the UTF-8 prefix and of the match.
+  auto units = [](std::string_view bytes) {
+    std::size_t n = 0;
+    for (unsigned char c : bytes) {
+      if ((c & 0xC0) != 0x80) ++n;
+      if (c >= 0xF0) ++n;  // a 4-byte sequence is a surrogate pair
+    }
+    return n;
+  };
+  const std::string_view all(utf8);
+  const auto at = static_cast<std::size_t>(match.data() - utf8.data());
+  return std::make_pair(units(all.substr(0, at)), units(all.substr(at, match.size())));
+}
+
+FilterExpression parseFilterExpression(std::string_view e) {
+  FilterExpression result;
+  std::size_t i = 0;
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (i < e.size()) {
+    if (blank(e[i])) {
+      ++i;
+      continue;
+    }
+    FilterExpression::Part part;
+    if (e[i] == '-' && i + 1 < e.size() && !blank(e[i + 1])) {
+      part.exclude = true;
+      ++i;
+    }
+    if (e[i] == '/' && i + 1 < e.size()) {
+      // The expression ends at a '/' that the end or a blank follows, so it may hold both.
+      std::size_t close = i + 1;
+      while (close < e.size() &&
+             !(e[close] == '/' && (close + 1 == e.size() || blank(e[close + 1]))))
+        ++close;
+      if (close >= e.size()) {
+        result.error = "Regulärer Ausdruck ohne schließendes /";
+        return result;
+      }
+      part.regex = true;
+      part.text = std::string(e.substr(i + 1, close - i - 1));
+      if (part.text.empty()) {
+        result.error = "Leerer regulärer Ausdruck";
+        return result;
+      }
+      i = close + 1;
+    } else {
+      std::size_t end = i;
+      while (end < e.size() && !blank(e[end])) ++end;
+      part.text = std::string(e.substr(i, end - i));
+      i = end;
+    }
+    result.parts.push_back(std::move(part));
+  }
+  return result;
+}
+
+TextMatcher matcherForTerm(std::string_view term, bool forceRegex) {
+  if (!forceRegex && term.size() >= 3 && term.front() == '/' && term.back() == '/')
+    return TextMatcher(term.substr(1, term.size() - 2), true);
+  return TextMatcher(term, forceRegex);
+}
+
+}  // namespace korva

@@ -1,0 +1,146 @@
+// The list filter and the search over all responses, against plain reference scans.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "capture/byte_search.h"
+#include "capture/capture.h"
+#include "capture/response_search.h"
+#include "capture/row_filter.h"
+#include "test_util.h"
+
+namespace korva {
+namespace {
+
+using testing::makeBlock;
+using testing::makeKey;
+using testing::makeRequestLine;
+using testing::TempDir;
+
+std::vector<std::uint32_t> kept(const RequestRows& rows, const std::string& expression) {
+  FilterRun run(rows, RowFilter(expression));
+  while (!run.step(2)) {
+  }
+  return run.takeKept();
+}
+
+TEST(RowFilterTest, WordsExclusionsRegexAndCase) {
+  TempDir dir;
+  dir.write("HtmlRequest.log",
+            makeRequestLine(makeKey(1), "GET http://a.example/Index.html") +
+                makeRequestLine(makeKey(2), "POST http://b.example/form") +
+                makeRequestLine(makeKey(3), "GET http://c.example/\xC3\x84rger") +
+                makeRequestLine(makeKey(4), "GET http://d.test/\xC4rger"));
+  RequestRows rows;
+  rows.load(dir.path() + "/HtmlRequest.log");
+  using V = std::vector<std::uint32_t>;
+  const std::pair<const char*, V> cases[] = {
+      {"", V{0, 1, 2, 3}},
+      {"get", V{0, 2, 3}},
+      {"GET example", V{0, 2}},
+      {"example get", V{0, 2}},  // any order
+      {"-get", V{1}},
+      {"get -INDEX -d.test", V{2}},
+      {"\xC3\xA4rger", V{2, 3}},  // ä finds Ä in UTF-8 and in Windows-1252 rows
+      {"/post\\s+http/", V{1}},   // the whole line counts: the key stands before the method
+      {"/ex.mple/ -/form$/", V{0, 2}},
+      {"/a b|Index/", V{0}},  // a blank inside the slashes
+      {"-", V{0, 1, 2, 3}},   // a lone hyphen is a word, and every separator holds it
+      {"nothing", V{}},
+  };
+  for (const auto& [expression, expected] : cases) {
+    const RowFilter filter(expression);
+    EXPECT_EQ(filter.error(), "") << expression;
+    EXPECT_EQ(kept(rows, expression), expected) << expression;
+  }
+  for (const char* bad : {"/[/", "/abc", "get //"}) {
+    const RowFilter filter(bad);
+    EXPECT_NE(filter.error(), "") << bad;
+    EXPECT_TRUE(filter.keepsEverything()) << bad;
+  }
+}
+
+TEST(ByteSearchTest, FindsTermsAndDividersAtEveryOffset) {
+  const std::string divider(47, '-');
+  for (std::size_t pad = 0; pad < 40; ++pad) {
+    const std::string text = std::string(pad, 'x') + "\r\nab" + std::string(46, '-') + "\r\n" +
+                             std::string(48, '-') + "\r\nq\n" + divider + "\r\n" + divider + "\r";
+    const std::size_t good = text.size() - 48;
+    EXPECT_EQ(findDividerLine(text, 0, false), good) << pad;
+    EXPECT_EQ(AsciiNoCaseFinder("Q\n-").find(text), good - 51) << pad;
+    EXPECT_EQ(AsciiNoCaseFinder("X\r\nAB").find(text), pad == 0 ? kNoMatch : pad - 1) << pad;
+  }
+  EXPECT_EQ(findDividerLine(std::string(47, '-') + "\r", 0, true), 0u);
+  EXPECT_EQ(findDividerLine(std::string(47, '-') + "\r", 0, false), kNoMatch);
+  EXPECT_EQ(findDividerLine(std::string(47, '-'), 0, true), kNoMatch);  // not ended yet
+}
+
+// Occurrences of an ASCII term in the decoded text, the plainest way.
+std::uint64_t plainCount(const std::u16string& text, const std::string& term) {
+  std::string lower;
+  for (char16_t c : text) lower.push_back(c < 0x80 ? static_cast<char>(std::tolower(c)) : '?');
+  std::uint64_t n = 0;
+  for (std::size_t p = lower.find(term); p != std::string::npos;
+       p = lower.find(term, p + term.size()))
+    ++n;
+  return n;
+}
+
+TEST(ResponseSearchTest, CountsOnlyBodiesAtBlockEdgesAndAcrossReadBlocks) {
+  TempDir dir;
+  std::mt19937 random(7);
+  // Several read blocks long and dense with the term, so that every edge between two read
+  // blocks cuts through an occurrence, whatever the alignment.
+  std::string big;
+  while (big.size() < (3u << 20)) {
+    big += random() % 3 == 0 ? "NeEdLe" : "needle";
+    big += random() % 2 ? "a" : "bc";
+    if (random() % 200 == 0) big += "\r\n";
+  }
+  big += "\r\n";
+  const std::string closing = "needle" + std::string(18, '.');  // the closing line holds it too
+  auto block = [&](int n, const std::string& body) {
+    return makeKey(n) + "\r\n" + body + closing + "\r\n" + std::string(47, '-') + "\r\n";
+  };
+  std::string requests, log;
+  const std::vector<std::string> bodies = {
+      "needle\r\n",
+      "",
+      "a needle, a NEEDLE and needleneedle\r\n",
+      big,
+      "only in the closing line\r\n",
+      "\xFF\xFEn\0e\0e\0d\0l\0e\0\r\0\n\0",  // UTF-16: found decoded
+      "lone CR\rneedle\r",
+  };
+  for (std::size_t i = 0; i < bodies.size(); ++i) {
+    requests += makeRequestLine(makeKey(static_cast<int>(i) + 1), "GET /" + std::to_string(i));
+    log += block(static_cast<int>(i) + 1, bodies[i]);
+  }
+  requests += makeRequestLine(makeKey(3), "GET /again");  // a second row of the same key
+  log += makeKey(99) + "\r\nneedle, no divider yet";      // a block still being written
+  requests += makeRequestLine(makeKey(99), "GET /open");
+  dir.write("HtmlRequest.log", requests);
+  dir.write("HtmlResponse.log", log);
+  Capture capture(dir.path());
+  capture.reloadRows();
+  capture.openIndex().InitializeIndex();
+  for (const std::string term : {"needle", "NEEDLE", "e", "nee", "---", "/need+le/"}) {
+    const ResponseSearchResult result = searchResponses(capture, matcherForTerm(term));
+    std::map<std::size_t, std::uint64_t> found;
+    for (const ResponseHit& hit : result.hits) found[hit.row] = hit.matches;
+    const std::string plain = term == "/need+le/" ? "needle" : term;
+    std::string lower;
+    for (char c : plain) lower.push_back(static_cast<char>(std::tolower(c)));
+    for (std::size_t row = 0; row < capture.rows().size(); ++row) {
+      const bool indexed = capture.index()->QueryIndex(capture.rows().key(row)) != 0;
+      const std::uint64_t expected = indexed ? plainCount(capture.show(row).text, lower) : 0;
+      EXPECT_EQ(found.count(row) ? found[row] : 0, expected) << term << " row " << row;
+    }
+  }
+  const ResponseSearchResult snippets = searchResponses(capture, matcherForTerm("a needle"));
+  ASSERT_EQ(snippets.hits.size(), 2u);  // the row and the second row of its key
+  EXPECT_EQ(snippets.hits[0].snippet, u"a needle, a NEEDLE and needleneedle");
+}
+
+}  // namespace
+}  // namespace korva
