@@ -4,7 +4,7 @@
 #include "view/ascii.h"
 
 #ifdef __SSE2__
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace korva {
@@ -12,7 +12,17 @@ namespace {
 
 bool isAsciiLetter(char c) { return lowerAscii(c) >= 'a' && lowerAscii(c) <= 'z'; }
 
+// How often a byte (either case of a letter) turns up in HTML and Western text, roughly: higher is
+// more frequent. The scan anchors on the two rarest bytes of the term, as fast grep tools do.
+int frequencyRank(char c) {
+  static constexpr std::string_view kCommonToRare = " e<>\"=/tarniosldc-hpum.fgby:v0w12k_#;x3z5qj";
+  const std::size_t at = kCommonToRare.find(lowerAscii(c));
+  return at == std::string_view::npos ? 0 : static_cast<int>(kCommonToRare.size() - at);
+}
+
 #ifdef __SSE2__
+inline __m128i load(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
 // Lanes equal to `lower`, or to its upper case when it is a letter: a letter's two cases differ
 // only in bit 0x20, so OR-ing that bit in compares both at once.
 struct FoldedByte {
@@ -23,13 +33,53 @@ struct FoldedByte {
   __m128i equal(__m128i bytes) const { return _mm_cmpeq_epi8(_mm_or_si128(bytes, caseBit), value); }
 };
 
-inline __m128i load(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+// The same 32 bytes at a time; used where the processor has AVX2.
+__attribute__((target("avx2"))) std::size_t scanAvx2(const AsciiNoCaseFinder& finder,
+                                                     const char* data, std::size_t p,
+                                                     std::size_t last, std::size_t a, std::size_t b,
+                                                     std::size_t& resume) {
+  const char ca = finder.folded()[a], cb = finder.folded()[b];
+  const __m256i va = _mm256_set1_epi8(ca), vb = _mm256_set1_epi8(cb);
+  const __m256i ba = _mm256_set1_epi8(isAsciiLetter(ca) ? 0x20 : 0);
+  const __m256i bb = _mm256_set1_epi8(isAsciiLetter(cb) ? 0x20 : 0);
+  for (; p + 32 <= last + 1; p += 32) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + p + a));
+    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + p + b));
+    const __m256i hit = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(x, ba), va),
+                                         _mm256_cmpeq_epi8(_mm256_or_si256(y, bb), vb));
+    for (auto mask = static_cast<unsigned>(_mm256_movemask_epi8(hit)); mask != 0;
+         mask &= mask - 1) {
+      const std::size_t at = p + static_cast<std::size_t>(__builtin_ctz(mask));
+      if (finder.matchesAt(data + at)) return at;
+    }
+  }
+  resume = p;
+  return kNoMatch;
+}
+
+const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
 #endif
 
 }  // namespace
 
 AsciiNoCaseFinder::AsciiNoCaseFinder(std::string_view term) : folded_(term) {
   for (char& c : folded_) c = lowerAscii(c);
+  // The rarest byte, and the rarest one not next to it: neighbours go together too often ("qu")
+  // to sift out more than one of them. For a one-byte term both anchors are that byte.
+  auto rarer = [&](std::size_t k, std::size_t than) {
+    return frequencyRank(folded_[k]) > frequencyRank(folded_[than]);
+  };
+  for (std::size_t k = 1; k < folded_.size(); ++k)
+    if (rarer(k, rare_[0])) rare_[0] = k;
+  bool chosen = false;
+  for (std::size_t k = 0; k < folded_.size(); ++k) {
+    const std::size_t distance = k > rare_[0] ? k - rare_[0] : rare_[0] - k;
+    if (distance >= 2 && (!chosen || rarer(k, rare_[1]))) {
+      rare_[1] = k;
+      chosen = true;
+    }
+  }
+  if (!chosen) rare_[1] = folded_.size() - 1;
 }
 
 bool AsciiNoCaseFinder::matchesAt(const char* at) const {
@@ -45,12 +95,17 @@ std::size_t AsciiNoCaseFinder::find(std::string_view bytes, std::size_t from) co
   const char* data = bytes.data();
   std::size_t p = from;
 #ifdef __SSE2__
-  // The first and the last byte of the term together: a frequent first letter alone would stop
-  // the wide scan at every few bytes.
-  const FoldedByte first(folded_.front()), final(folded_.back());
+  // Two rare bytes of the term together: a frequent letter would stop the wide scan at every
+  // few bytes.
+  const std::size_t a = rare_[0], b = rare_[1];
+  if (kHaveAvx2) {
+    const std::size_t found = scanAvx2(*this, data, p, last, a, b, p);
+    if (found != kNoMatch) return found;
+  }
+  const FoldedByte first(folded_[a]), second(folded_[b]);
   for (; p + 16 <= last + 1; p += 16) {
     const __m128i hit =
-        _mm_and_si128(first.equal(load(data + p)), final.equal(load(data + p + m - 1)));
+        _mm_and_si128(first.equal(load(data + p + a)), second.equal(load(data + p + b)));
     for (int mask = _mm_movemask_epi8(hit); mask != 0; mask &= mask - 1) {
       const std::size_t at =
           p + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
@@ -88,25 +143,53 @@ std::size_t dividerAround(std::string_view bytes, std::size_t inRun, std::size_t
 
 }  // namespace
 
+namespace {
+
+// First offset at or after `aligned` (a multiple of 16) whose 16 bytes are all hyphens, stepping
+// 16 at a time; kNoMatch when there is none.
+std::size_t hyphenRunScalar(std::string_view bytes, std::size_t aligned) {
+  constexpr std::size_t kStep = 16;
+  for (; aligned + kStep <= bytes.size(); aligned += kStep) {
+#ifdef __SSE2__
+    const __m128i dashes = _mm_cmpeq_epi8(load(bytes.data() + aligned), _mm_set1_epi8('-'));
+    if (_mm_movemask_epi8(dashes) == 0xFFFF) return aligned;
+#else
+    if (bytes.substr(aligned, kStep).find_first_not_of('-') == std::string_view::npos)
+      return aligned;
+#endif
+  }
+  return kNoMatch;
+}
+
+#ifdef __SSE2__
+__attribute__((target("avx2"))) std::size_t hyphenRunAvx2(std::string_view bytes,
+                                                          std::size_t aligned) {
+  const __m256i dash = _mm256_set1_epi8('-');
+  for (; aligned + 32 <= bytes.size(); aligned += 32) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes.data() + aligned));
+    const auto mask = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, dash)));
+    if ((mask & 0xFFFFu) == 0xFFFFu) return aligned;
+    if ((mask >> 16) == 0xFFFFu) return aligned + 16;
+  }
+  return hyphenRunScalar(bytes, aligned);
+}
+#endif
+
+std::size_t hyphenRun(std::string_view bytes, std::size_t aligned) {
+#ifdef __SSE2__
+  if (kHaveAvx2) return hyphenRunAvx2(bytes, aligned);
+#endif
+  return hyphenRunScalar(bytes, aligned);
+}
+
+}  // namespace
+
 std::size_t findDividerLine(std::string_view bytes, std::size_t from, bool lineStartBefore) {
   // Any run of 47 hyphens holds a whole aligned 16-byte run: test one in 16 positions and look
   // closer only there.
-  constexpr std::size_t kStep = 16;
   std::size_t p = from;
   while (p < bytes.size()) {
-    std::size_t aligned = (p + kStep - 1) / kStep * kStep;
-    std::size_t hit = kNoMatch;
-    for (; aligned + kStep <= bytes.size(); aligned += kStep) {
-#ifdef __SSE2__
-      const __m128i dashes = _mm_cmpeq_epi8(load(bytes.data() + aligned), _mm_set1_epi8('-'));
-      if (_mm_movemask_epi8(dashes) == 0xFFFF) {
-#else
-      if (bytes.substr(aligned, kStep).find_first_not_of('-') == std::string_view::npos) {
-#endif
-        hit = aligned;
-        break;
-      }
-    }
+    const std::size_t hit = hyphenRun(bytes, (p + 15) / 16 * 16);
     if (hit == kNoMatch) return kNoMatch;
     const std::size_t divider = dividerAround(bytes, hit, from, lineStartBefore);
     if (divider != kNoMatch) return divider;

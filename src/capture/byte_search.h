@@ -19,9 +19,13 @@ class AsciiNoCaseFinder {
   // Offset of the first occurrence that starts at `from` or later, or kNoMatch.
   std::size_t find(std::string_view bytes, std::size_t from = 0) const;
 
- private:
+  // The term folded, and whether it stands at `at` (termSize() bytes must be there).
+  const std::string& folded() const { return folded_; }
   bool matchesAt(const char* at) const;
-  std::string folded_;  // the term with ASCII letters in lower case
+
+ private:
+  std::string folded_;            // the term with ASCII letters in lower case
+  std::size_t rare_[2] = {0, 0};  // positions of its two rarest bytes, the scan's anchors
 };
 
 // Start of the first divider line (exactly 47 hyphens, begun by a line end, CR LF or a lone CR,

@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <optional>
 
 #include "capture/byte_search.h"
 #include "capture/capture.h"
+#include "capture/read_ahead.h"
 #include "index/constants.h"
 #include "index/file_error.h"
 #include "index/line_reader.h"
@@ -31,67 +33,10 @@ struct Block {
   std::size_t row;
 };
 
-// The response log read front to back with pread, never mapped: the recorder may cut it.
-class LogReader {
- public:
-  explicit LogReader(const std::string& path) : path_(path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) throw FileError(errno, path);
-    buffer_.resize(kChunk);
-  }
-  ~LogReader() { ::close(fd_); }
-  LogReader(const LogReader&) = delete;
-  LogReader& operator=(const LogReader&) = delete;
-
-  // The bytes from 0-based `start` on, at most kChunk of them; fewer at the end of the file.
-  std::string_view at(std::int64_t start) {
-    // Refilled when `start` is outside, or so near the end of what is buffered that a caller
-    // could not make progress: half a chunk from `start` on is always there, or the file's end.
-    const std::int64_t end = start_ + static_cast<std::int64_t>(filled_);
-    if (start < start_ || start >= end || (!atEnd_ && end - start < std::int64_t{kChunk / 2}))
-      fill(start);
-    const auto skip = static_cast<std::size_t>(start - start_);
-    return std::string_view(buffer_.data() + skip, filled_ - skip);
-  }
-  // True when the bytes of the last at() run to the end of the file.
-  bool reachedEnd(std::int64_t start, std::size_t length) const {
-    return atEnd_ &&
-           start + static_cast<std::int64_t>(length) == start_ + static_cast<std::int64_t>(filled_);
-  }
-  std::uint64_t bytesRead() const { return bytesRead_; }
-
- private:
-  void fill(std::int64_t start) {
-    start_ = start;
-    filled_ = 0;
-    atEnd_ = false;
-    while (filled_ < kChunk) {
-      const ssize_t n = ::pread(fd_, buffer_.data() + filled_, kChunk - filled_,
-                                start_ + static_cast<std::int64_t>(filled_));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) throw FileError(errno, path_);
-      if (n == 0) {
-        atEnd_ = true;
-        break;
-      }
-      filled_ += static_cast<std::size_t>(n);
-      bytesRead_ += static_cast<std::uint64_t>(n);
-    }
-  }
-
-  std::string path_;
-  int fd_ = -1;
-  std::vector<char> buffer_;
-  std::int64_t start_ = 0;
-  std::size_t filled_ = 0;
-  bool atEnd_ = false;
-  std::uint64_t bytesRead_ = 0;
-};
-
 // Counts the term in one block's body, reading as far as the block's divider.
 class BlockScan {
  public:
-  BlockScan(LogReader& log, const AsciiNoCaseFinder& finder, bool snippets)
+  BlockScan(ReadAheadFile& log, const AsciiNoCaseFinder& finder, bool snippets)
       : log_(log), finder_(finder), snippets_(snippets) {}
 
   enum class Outcome { Counted, NotThere, Utf16 };
@@ -127,7 +72,7 @@ class BlockScan {
             std::max(bodyStart, readStart + static_cast<std::int64_t>(divider) -
                                     static_cast<std::int64_t>(kClosingLength));
         countEnd = static_cast<std::size_t>(std::max(p, bodyEnd) - readStart);
-      } else if (log_.reachedEnd(readStart, bytes.size())) {
+      } else if (log_.endsFile(readStart, bytes.size())) {
         countEnd = bytes.size();  // no divider yet: the body runs to the end of the file
       } else {
         countEnd = bytes.size() - kUnsure;
@@ -167,7 +112,7 @@ class BlockScan {
     return decodeLine(bytes.substr(begin, end - begin));
   }
 
-  LogReader& log_;
+  ReadAheadFile& log_;
   const AsciiNoCaseFinder& finder_;
   bool snippets_;
 };
@@ -207,7 +152,7 @@ ResponseSearchResult searchResponses(const Capture& capture, const TextMatcher& 
   });
 
   const std::string path = capture.path(kResponseLogName);
-  LogReader log(path);
+  ReadAheadFile log(path, kChunk);
   const std::int64_t length = fileLength(path);
   // A term longer than the part of a chunk that is sure to be read at once goes the decoded way.
   constexpr std::size_t kMaxScannedTerm = 64 << 10;
