@@ -189,7 +189,6 @@ RenderedView::RenderedView(QWidget* parent) : QWebEngineView(parent) {
     QTimer::singleShot(0, this, &RenderedView::recoverFromRendererExit);
   });
   setPage(page_);
-  geometry_.setWidget(this);
 }
 
 RenderedView::~RenderedView() { profile_->setUrlRequestInterceptor(nullptr); }
@@ -257,10 +256,6 @@ void RenderedView::recoverFromRendererExit() {
 void RenderedView::onRequestBlocked() {
   ++blocked_;
   emit blockedRequestCountChanged(blocked_);
-}
-
-void RenderedView::setTwipsPerPixel(float horizontal, float vertical) {
-  geometry_.setTwipsPerPixel({horizontal, vertical});
 }
 
 void RenderedView::contextMenuEvent(QContextMenuEvent* event) {

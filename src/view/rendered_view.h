@@ -8,8 +8,6 @@
 #include <QWebEngineView>
 #include <cstdint>
 
-#include "view/twips_geometry.h"
-
 class QWebEngineProfile;
 
 namespace korva {
@@ -61,17 +59,6 @@ class RenderedView : public QWebEngineView {
   qsizetype capChars() const { return capChars_; }
   void setCapChars(qsizetype capChars) { capChars_ = capChars; }
 
-  // Geometry in twips, as the window places its controls.
-  void setTwipsPerPixel(float horizontal, float vertical);
-  float leftTwips() const { return geometry_.left(); }
-  float topTwips() const { return geometry_.top(); }
-  float widthTwips() const { return geometry_.width(); }
-  float heightTwips() const { return geometry_.height(); }
-  void setLeftTwips(float twips) { geometry_.setLeft(twips); }
-  void setTopTwips(float twips) { geometry_.setTop(twips); }
-  void setWidthTwips(float twips) { geometry_.setWidth(twips); }
-  void setHeightTwips(float twips) { geometry_.setHeight(twips); }
-
  signals:
   // The body of the latest setBodyHtml() is in the document.
   void bodySet();
@@ -95,7 +82,6 @@ class RenderedView : public QWebEngineView {
 
   QWebEngineProfile* profile_ = nullptr;  // child of the page, so it outlives the page's core
   QWebEnginePage* page_ = nullptr;        // child of this view
-  TwipsGeometry geometry_;
   qsizetype capChars_ = kDefaultCapChars;
   bool blankLoaded_ = false;
   bool displayWaiting_ = false;  // a body waits for the empty document
