@@ -36,7 +36,9 @@ const char kContentPolicy[] =
     "base-uri 'none'";
 
 QUrl blankUrlFor(bool withContentPolicy) {
-  QByteArray html = "<!DOCTYPE html><html><head><meta charset=\"utf-8\">";
+  // No doctype: like about:blank before it, the document stays in quirks mode, which most
+  // captured pages were written for.
+  QByteArray html = "<html><head><meta charset=\"utf-8\">";
   if (withContentPolicy)
     html += QByteArray("<meta http-equiv=\"Content-Security-Policy\" content=\"") + kContentPolicy +
             "\">";
