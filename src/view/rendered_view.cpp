@@ -272,7 +272,7 @@ void RenderedView::runBodyScript() {
   // outlast every display of the same document.
   static const QString kInert = QStringLiteral(
       "if(!window.korvaGuard){window.korvaGuard=true;"
-      "var link=function(e){var t=e.target,a=t&&t.closest?t.closest('a,area'):null;"
+      "var link=function(e){var t=e.target,a=t&&t.closest?t.closest('a[*|href],area[href]'):null;"
       "if(!a)return;e.preventDefault();e.stopPropagation();"
       "if(e.type==='click')console.log('%1');};"
       "window.addEventListener('click',link,true);window.addEventListener('auxclick',link,true);"
