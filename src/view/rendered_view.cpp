@@ -15,6 +15,7 @@
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineUrlRequestInterceptor>
+#include <algorithm>
 #include <functional>
 #include <utility>
 
@@ -22,24 +23,56 @@ namespace korva {
 
 namespace {
 
-const QUrl kBlankUrl(QStringLiteral("about:blank"));
+// What the isolated world logs when it cancelled a link activation; the page turns it into
+// RenderedView::linkRefused().
+const QString kLinkRefusedMessage = QStringLiteral("korva:link-refused");
 
-// Refuses every navigation but the view's own to about:blank, and every new window: a
+// Holds in the document itself, so no engine setting or switch alone lets captured HTML run
+// script or load anything but data:. form-action also stops submissions to about: URLs, which
+// Chromium commits without asking acceptNavigationRequest().
+const char kContentPolicy[] =
+    "default-src 'none'; script-src 'none'; object-src 'none'; img-src data:; "
+    "style-src 'unsafe-inline' data:; font-src data:; media-src data:; form-action 'none'; "
+    "base-uri 'none'";
+
+QUrl blankUrlFor(bool withContentPolicy) {
+  // No doctype: like about:blank before it, the document stays in quirks mode, which most
+  // captured pages were written for.
+  QByteArray html = "<html><head><meta charset=\"utf-8\">";
+  if (withContentPolicy)
+    html += QByteArray("<meta http-equiv=\"Content-Security-Policy\" content=\"") + kContentPolicy +
+            "\">";
+  html += "</head><body></body></html>";
+  return QUrl(QString::fromLatin1("data:text/html;charset=utf-8," +
+                                  QUrl::toPercentEncoding(QString::fromLatin1(html))));
+}
+
+// Refuses every navigation but the view's own to its empty document, and every new window: a
 // captured page must not take the view anywhere else.
 class BlankOnlyPage : public QWebEnginePage {
  public:
-  using QWebEnginePage::QWebEnginePage;
+  BlankOnlyPage(QWebEngineProfile* profile, QUrl blankUrl, std::function<void()> onLinkRefused,
+                QObject* parent)
+      : QWebEnginePage(profile, parent),
+        blankUrl_(std::move(blankUrl)),
+        onLinkRefused_(std::move(onLinkRefused)) {}
 
  protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override {
-    return isMainFrame && type == NavigationTypeTyped && url == kBlankUrl;
+    return isMainFrame && type == NavigationTypeTyped && url == blankUrl_;
   }
   QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
   QStringList chooseFiles(FileSelectionMode, const QStringList&, const QStringList&) override {
     return {};
   }
-  void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int,
-                                const QString&) override {}
+  void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString& message, int,
+                                const QString&) override {
+    if (message == kLinkRefusedMessage) onLinkRefused_();
+  }
+
+ private:
+  QUrl blankUrl_;
+  std::function<void()> onLinkRefused_;
 };
 
 // Lets only data: URLs through; everything else (http, https, file, ftp, ws, blob...) would be
@@ -63,9 +96,9 @@ class RequestBlocker : public QWebEngineUrlRequestInterceptor {
   std::function<void()> onBlocked_;
 };
 
-void lockDown(QWebEngineSettings* s) {
+void lockDown(QWebEngineSettings* s, bool scriptsOff) {
   using S = QWebEngineSettings;
-  s->setAttribute(S::JavascriptEnabled, false);
+  s->setAttribute(S::JavascriptEnabled, !scriptsOff);
   s->setAttribute(S::JavascriptCanOpenWindows, false);
   s->setAttribute(S::JavascriptCanAccessClipboard, false);
   s->setAttribute(S::JavascriptCanPaste, false);
@@ -92,7 +125,7 @@ void lockDown(QWebEngineSettings* s) {
   s->setAttribute(S::SpatialNavigationEnabled, false);
 }
 
-QWebEngineProfile* makeProfile() {
+QWebEngineProfile* makeProfile(bool scriptsOff) {
   auto* profile = new QWebEngineProfile();  // no storage name: off the record
   profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
   profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
@@ -101,7 +134,7 @@ QWebEngineProfile* makeProfile() {
       [](const QWebEngineCookieStore::FilterRequest&) { return false; });
   QObject::connect(profile, &QWebEngineProfile::downloadRequested,
                    [](QWebEngineDownloadRequest* download) { download->cancel(); });
-  lockDown(profile->settings());
+  lockDown(profile->settings(), scriptsOff);
   return profile;
 }
 
@@ -120,18 +153,31 @@ QString notice(qsizetype capChars) {
 }  // namespace
 
 QByteArray chromiumFlagsFor(const QByteArray& flags, bool runningAsRoot) {
-  if (!runningAsRoot) return flags;
-  const QList<QByteArray> words = flags.simplified().split(' ');
-  if (words.contains(QByteArrayLiteral("--no-sandbox"))) return flags;
-  return flags.trimmed().isEmpty() ? QByteArrayLiteral("--no-sandbox")
-                                   : flags.trimmed() + " --no-sandbox";
+  // Switches from the environment could turn scripts on (--blink-settings), open DevTools
+  // (--remote-debugging-port) or lift the same-origin rules; only these harmless ones stay.
+  static const QByteArray kInheritable[] = {"--disable-gpu", "--disable-gpu-compositing"};
+  QList<QByteArray> kept;
+  for (const QByteArray& word : flags.simplified().split(' ')) {
+    if (std::find(std::begin(kInheritable), std::end(kInheritable), word) !=
+            std::end(kInheritable) &&
+        !kept.contains(word))
+      kept << word;
+  }
+  // The request interceptor never sees WebRTC: the policy keeps it off UDP, and with every name
+  // resolving to nothing its TCP relays, which go through the host resolver, connect nowhere.
+  kept << "--force-webrtc-ip-handling-policy=disable_non_proxied_udp"
+       << "--host-resolver-rules=\"MAP * ~NOTFOUND\"";
+  if (runningAsRoot) kept << "--no-sandbox";
+  return kept.join(' ');
 }
 
 void prepareWebEngineEnvironment() {
   const bool root = ::geteuid() == 0;
-  const QByteArray before = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-  const QByteArray after = chromiumFlagsFor(before, root);
-  if (after != before) qputenv("QTWEBENGINE_CHROMIUM_FLAGS", after);
+  // Set even when nothing was inherited: Qt then also ignores switches given after
+  // --webEngineArgs on the command line.
+  qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
+          chromiumFlagsFor(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS"), root));
+  qunsetenv("QTWEBENGINE_REMOTE_DEBUGGING");
   if (root) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
@@ -168,11 +214,16 @@ QString htmlForRendering(const QString& html, qsizetype capChars) {
   return notice(capChars) + html.left(cut);
 }
 
-RenderedView::RenderedView(QWidget* parent) : QWebEngineView(parent) {
-  profile_ = makeProfile();
-  profile_->setUrlRequestInterceptor(new RequestBlocker(
-      this, [this] { onRequestBlocked(); }, profile_));
-  page_ = new BlankOnlyPage(profile_, this);
+RenderedView::RenderedView(QWidget* parent, unsigned defenses)
+    : QWebEngineView(parent),
+      defenses_(defenses),
+      blankUrl_(blankUrlFor(defenses & ContentPolicy)) {
+  profile_ = makeProfile(defenses_ & ScriptsOff);
+  if (defenses_ & BlockRequests)
+    profile_->setUrlRequestInterceptor(new RequestBlocker(
+        this, [this] { onRequestBlocked(); }, profile_));
+  page_ = new BlankOnlyPage(
+      profile_, blankUrl_, [this] { emit linkRefused(); }, this);
   // The page's core must go before the profile does; as the page's child the profile is
   // deleted only after it.
   profile_->setParent(page_);
@@ -189,14 +240,13 @@ RenderedView::RenderedView(QWidget* parent) : QWebEngineView(parent) {
     QTimer::singleShot(0, this, &RenderedView::recoverFromRendererExit);
   });
   setPage(page_);
-  geometry_.setWidget(this);
 }
 
 RenderedView::~RenderedView() { profile_->setUrlRequestInterceptor(nullptr); }
 
 void RenderedView::navigateBlank() {
   blankLoaded_ = false;
-  page_->setUrl(kBlankUrl);
+  page_->setUrl(blankUrl_);
 }
 
 void RenderedView::setBodyHtml(const QString& html) {
@@ -208,15 +258,37 @@ void RenderedView::setBodyHtml(const QString& html) {
   waitingHtml_ = htmlForRendering(html, capChars_);
   displayWaiting_ = true;
   displayRunning_ = false;
+  // Whatever left the empty document (an about: URL Chromium committed unasked) also left its
+  // policy behind; the display waits for a fresh one.
+  if (blankLoaded_ && page_->url() != blankUrl_) navigateBlank();
   if (blankLoaded_) runBodyScript();
 }
 
 void RenderedView::runBodyScript() {
-  const QString script = QStringLiteral(
-                             "(function(h){var d=document,b=d.body;"
-                             "if(!b){b=d.createElement('body');d.documentElement.appendChild(b);}"
-                             "b.innerHTML=h;window.scrollTo(0,0);return true;})(") +
-                         jsStringLiteral(waitingHtml_) + u')';
+  // With InertBody the markup is parsed in a <template>, whose content has no browsing context:
+  // nothing in it loads or acts until it is in the document, and by then the elements that
+  // would schedule a refresh, set a base or open a nested document are gone. The capturing
+  // listeners live in this isolated world, which runs although page scripts do not, and
+  // outlast every display of the same document.
+  static const QString kInert = QStringLiteral(
+      "if(!window.korvaGuard){window.korvaGuard=true;"
+      "var link=function(e){var t=e.target,a=t&&t.closest?t.closest('a[*|href],area[href]'):null;"
+      "if(!a)return;e.preventDefault();e.stopPropagation();"
+      "if(e.type==='click')console.log('%1');};"
+      "window.addEventListener('click',link,true);window.addEventListener('auxclick',link,true);"
+      "window.addEventListener('submit',function(e){e.preventDefault();e.stopPropagation();},"
+      "true);}"
+      "var t=d.createElement('template');t.innerHTML=h;var f=t.content;"
+      "f.querySelectorAll('meta,base,iframe,frame,frameset,object,embed,portal,fencedframe')"
+      ".forEach(function(e){e.remove();});b.replaceChildren(f);");
+  const QString fill =
+      (defenses_ & InertBody) ? kInert.arg(kLinkRefusedMessage) : QStringLiteral("b.innerHTML=h;");
+  const QString script =
+      QStringLiteral(
+          "(function(h){var d=document,b=d.body;"
+          "if(!b){b=d.createElement('body');d.documentElement.appendChild(b);}") +
+      fill + QStringLiteral("window.scrollTo(0,0);return true;})(") +
+      jsStringLiteral(waitingHtml_) + u')';
   waitingHtml_.clear();
   displayWaiting_ = false;
   displayRunning_ = true;
@@ -239,7 +311,7 @@ void RenderedView::onBodyScriptDone(std::uint64_t generation, bool ok) {
 
 void RenderedView::onLoadFinished(bool ok) {
   // Refused and aborted navigations report failure; the document shown is unchanged then.
-  if (!ok || page_->url() != kBlankUrl) return;
+  if (!ok || page_->url() != blankUrl_) return;
   blankLoaded_ = true;
   if (displayWaiting_) runBodyScript();
 }
@@ -257,10 +329,6 @@ void RenderedView::recoverFromRendererExit() {
 void RenderedView::onRequestBlocked() {
   ++blocked_;
   emit blockedRequestCountChanged(blocked_);
-}
-
-void RenderedView::setTwipsPerPixel(float horizontal, float vertical) {
-  geometry_.setTwipsPerPixel({horizontal, vertical});
 }
 
 void RenderedView::contextMenuEvent(QContextMenuEvent* event) {

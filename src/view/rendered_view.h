@@ -4,23 +4,26 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QUrl>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <cstdint>
-
-#include "view/twips_geometry.h"
 
 class QWebEngineProfile;
 
 namespace korva {
 
-// To be called by main() before the QApplication exists. Keeps Chromium's sandbox for normal
-// users; only for root, where Chromium refuses to start sandboxed, it adds --no-sandbox.
-// Also asks Qt for the shared OpenGL contexts Qt WebEngine needs.
+// To be called by main() before the QApplication exists. Sets the web engine's Chromium switches
+// (see chromiumFlagsFor()) whatever the environment held, and drops QTWEBENGINE_REMOTE_DEBUGGING,
+// which would let any local process drive the page. Keeps Chromium's sandbox for normal users;
+// only for root, where Chromium refuses to start sandboxed, it turns it off. Also asks Qt for the
+// shared OpenGL contexts Qt WebEngine needs.
 void prepareWebEngineEnvironment();
 
-// QTWEBENGINE_CHROMIUM_FLAGS as prepareWebEngineEnvironment() leaves it: `flags` with
-// --no-sandbox appended once when `runningAsRoot`.
+// QTWEBENGINE_CHROMIUM_FLAGS as prepareWebEngineEnvironment() leaves it: of the inherited
+// `flags` only the switches that turn GPU use off, then the program's own: WebRTC may send no
+// UDP but through a proxy, every host name (IP literals too) resolves to nothing, which leaves
+// WebRTC's TCP relays nowhere to go, and --no-sandbox when `runningAsRoot`.
 QByteArray chromiumFlagsFor(const QByteArray& flags, bool runningAsRoot);
 
 // `text` as one double-quoted JavaScript string literal that is also safe inside HTML: quotes,
@@ -42,11 +45,24 @@ class RenderedView : public QWebEngineView {
   // ran it out of memory.
   static constexpr qsizetype kDefaultCapChars = qsizetype(1024) * 1024;
 
-  explicit RenderedView(QWidget* parent = nullptr);
+  // The view's defenses. Each is meant to hold on its own; the program keeps all of them, tests
+  // switch some off to show that another one holds alone.
+  enum Defense : unsigned {
+    ScriptsOff = 0x1,     // JavaScript off in the profile's settings
+    ContentPolicy = 0x2,  // the document's Content-Security-Policy: no script, only data: loads
+    InertBody = 0x4,      // body parsed inert, refresh/frame/object elements taken out, link
+                          // activation and form submission cancelled
+    BlockRequests = 0x8,  // the request interceptor lets only data: through
+    AllDefenses = 0xF,
+  };
+
+  explicit RenderedView(QWidget* parent = nullptr, unsigned defenses = AllDefenses);
   ~RenderedView() override;
 
   // Loads the empty document whose body setBodyHtml() fills.
   void navigateBlank();
+  // The empty document's address (a data: URL); the view never shows another one.
+  const QUrl& blankUrl() const { return blankUrl_; }
   // True once the empty document has loaded and the body can be set.
   bool isBlankLoaded() const { return blankLoaded_; }
 
@@ -61,23 +77,14 @@ class RenderedView : public QWebEngineView {
   qsizetype capChars() const { return capChars_; }
   void setCapChars(qsizetype capChars) { capChars_ = capChars; }
 
-  // Geometry in twips, as the window places its controls.
-  void setTwipsPerPixel(float horizontal, float vertical);
-  float leftTwips() const { return geometry_.left(); }
-  float topTwips() const { return geometry_.top(); }
-  float widthTwips() const { return geometry_.width(); }
-  float heightTwips() const { return geometry_.height(); }
-  void setLeftTwips(float twips) { geometry_.setLeft(twips); }
-  void setTopTwips(float twips) { geometry_.setTop(twips); }
-  void setWidthTwips(float twips) { geometry_.setWidth(twips); }
-  void setHeightTwips(float twips) { geometry_.setHeight(twips); }
-
  signals:
   // The body of the latest setBodyHtml() is in the document.
   void bodySet();
   // The latest setBodyHtml() will not show: its renderer ended or its script failed.
   void bodyDropped();
   void blockedRequestCountChanged(int count);
+  // The user activated a link in the shown page; it was not followed.
+  void linkRefused();
 
  public slots:
   // After a crash or kill of the renderer: drops any display under way and shows an empty
@@ -95,7 +102,8 @@ class RenderedView : public QWebEngineView {
 
   QWebEngineProfile* profile_ = nullptr;  // child of the page, so it outlives the page's core
   QWebEnginePage* page_ = nullptr;        // child of this view
-  TwipsGeometry geometry_;
+  unsigned defenses_;
+  QUrl blankUrl_;
   qsizetype capChars_ = kDefaultCapChars;
   bool blankLoaded_ = false;
   bool displayWaiting_ = false;  // a body waits for the empty document

@@ -1,12 +1,17 @@
 // RenderedView with a real Chromium renderer (offscreen), against a loopback HTTP server that
 // records every connection a captured page manages to open.
 #include <signal.h>
+#include <unistd.h>
 
 #include <QApplication>
+#include <QFile>
+#include <QNetworkDatagram>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QUdpSocket>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineView>
@@ -85,6 +90,124 @@ QVariant evaluate(QWebEnginePage* page, const QString& script) {
   return result;
 }
 
+// A WebRTC offer against a STUN and two TURN servers on loopback; sets the title once the offer
+// is made, so a test knows the script ran.
+QString webRtcBody(quint16 tcpPort, quint16 udpPort) {
+  return QStringLiteral(
+             "<p>rtc</p><img src=\"data:,\" onerror=\"var pc=new RTCPeerConnection({iceServers:["
+             "{urls:'stun:127.0.0.1:%2'},"
+             "{urls:'turn:127.0.0.1:%1?transport=tcp',username:'u',credential:'c'},"
+             "{urls:'turn:127.0.0.1:%2?transport=udp',username:'u',credential:'c'}]});"
+             "pc.createDataChannel('d');pc.createOffer().then(function(o){"
+             "return pc.setLocalDescription(o);}).then(function(){document.title='offer';});\">")
+      .arg(tcpPort)
+      .arg(udpPort);
+}
+
+const QString kScriptBody = QStringLiteral(
+    "<p>s</p><img src=\"data:,\" onerror=\"document.title='pwned'\">"
+    "<svg onload=\"document.title='pwned'\"></svg>"
+    "<details open ontoggle=\"document.title='pwned'\"><summary>d</summary></details>");
+
+// The environment this program started with, before prepareWebEngineEnvironment() changed it.
+QProcessEnvironment& inheritedEnvironment() {
+  static QProcessEnvironment env;
+  return env;
+}
+
+// What a run of this program in probe mode (see probeMain()) reported.
+struct Probe {
+  bool finished = false;
+  QString title;
+  bool leftBlank = true;
+  bool devTools = false;
+};
+
+// Shows `body` in a child process, since Chromium's switches hold for a whole process. `kind`
+// is "hardened" (the program's environment), "raw" (the inherited one plus --no-sandbox) or
+// "plain" (raw, and a bare QWebEngineView instead of a RenderedView). The event loop runs
+// meanwhile, so the caller's listeners see what the child reaches.
+Probe runProbe(const QString& kind, unsigned defenses, const QString& body,
+               const QProcessEnvironment& env = inheritedEnvironment()) {
+  QProcess child;
+  child.setProcessEnvironment(env);
+  child.setProcessChannelMode(QProcess::SeparateChannels);
+  child.start(QCoreApplication::applicationFilePath(),
+              {QStringLiteral("-probe"), kind, QString::number(defenses)});
+  Probe result;
+  if (!child.waitForStarted()) return result;
+  child.write(body.toUtf8());
+  child.closeWriteChannel();
+  if (!QTest::qWaitFor([&] { return child.state() == QProcess::NotRunning; }, 90000)) {
+    child.kill();
+    return result;
+  }
+  result.finished = child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
+  for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
+    if (line.startsWith("title=")) result.title = QString::fromUtf8(line.mid(6));
+    if (line.startsWith("leftBlank=")) result.leftBlank = line.endsWith('1');
+    if (line.startsWith("devTools=")) result.devTools = line.endsWith('1');
+  }
+  return result;
+}
+
+int probeMain(int argc, char** argv) {
+  const QByteArray kind = argv[2];
+  const unsigned defenses = QByteArray(argv[3]).toUInt();
+  const QByteArray devToolsAt = qgetenv("QTWEBENGINE_REMOTE_DEBUGGING");
+  if (kind == "hardened") {
+    korva::prepareWebEngineEnvironment();
+  } else {
+    if (::geteuid() == 0)
+      qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
+              qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + " --no-sandbox");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  }
+  QApplication app(argc, argv);
+  QFile in;
+  if (!in.open(stdin, QIODevice::ReadOnly)) return 2;
+  const QString body = QString::fromUtf8(in.readAll());
+
+  QWebEngineProfile profile;
+  std::unique_ptr<QWebEngineView> view;
+  QUrl blank(QStringLiteral("about:blank"));
+  if (kind == "plain") {
+    view = std::make_unique<QWebEngineView>();
+    view->setPage(new QWebEnginePage(&profile, view.get()));
+  } else {
+    auto rendered = std::make_unique<RenderedView>(nullptr, defenses);
+    blank = rendered->blankUrl();
+    view = std::move(rendered);
+  }
+  view->resize(800, 600);
+  view->show();
+  QSignalSpy loaded(view->page(), &QWebEnginePage::loadFinished);
+  view->page()->setUrl(blank);
+  if (!loaded.wait(kLoadTimeoutMs)) return 3;
+  if (auto* rendered = qobject_cast<RenderedView*>(view.get())) {
+    QSignalSpy set(rendered, &RenderedView::bodySet);
+    if (!QTest::qWaitFor([&] { return rendered->isBlankLoaded(); }, kLoadTimeoutMs)) return 4;
+    rendered->setBodyHtml(body);
+    if (!set.wait(kLoadTimeoutMs)) return 5;
+  } else {
+    evaluate(view->page(),
+             QStringLiteral("document.body.innerHTML=") + korva::jsStringLiteral(body));
+  }
+  QTest::qWait(3000);  // room for late loads, refreshes and ICE gathering
+
+  QTcpSocket devTools;
+  if (!devToolsAt.isEmpty()) {
+    devTools.connectToHost(QHostAddress::LocalHost, quint16(devToolsAt.split(':').last().toUInt()));
+    devTools.waitForConnected(3000);
+  }
+  const QString title = evaluate(view->page(), QStringLiteral("document.title")).toString();
+  std::printf("title=%s\nleftBlank=%d\ndevTools=%d\n", qPrintable(title),
+              int(view->page()->url() != blank),
+              int(devTools.state() == QAbstractSocket::ConnectedState));
+  std::fflush(stdout);
+  return 0;
+}
+
 }  // namespace
 
 class TestRenderedView : public QObject {
@@ -101,6 +224,11 @@ class TestRenderedView : public QObject {
   void unprotectedViewWouldReachTheServer();
   void capturedPageReachesNothingAndRunsNothing();
   void typedNavigationAwayIsRefused();
+  void contentPolicyAloneKeepsScriptsOff();
+  void environmentCannotTurnScriptsOnOrOpenDevTools();
+  void webRtcReachesNoLoopbackListener();
+  void bodyAloneCannotNavigateOrNest_data();
+  void bodyAloneCannotNavigateOrNest();
   void largeBodyIsCutWithNotice();
   void htmlForRenderingCutsAtATag_data();
   void htmlForRenderingCutsAtATag();
@@ -110,7 +238,7 @@ class TestRenderedView : public QObject {
   void rootGetsNoSandboxOthersKeepIt();
 
  private:
-  std::unique_ptr<RenderedView> makeView();
+  std::unique_ptr<RenderedView> makeView(unsigned defenses = RenderedView::AllDefenses);
   bool setBody(RenderedView* view, const QString& html);
   QString bodyHtml(RenderedView* view) {
     return evaluate(view->page(), QStringLiteral("document.body.innerHTML")).toString();
@@ -126,8 +254,8 @@ void TestRenderedView::init() {
 
 void TestRenderedView::cleanup() { server_.reset(); }
 
-std::unique_ptr<RenderedView> TestRenderedView::makeView() {
-  auto view = std::make_unique<RenderedView>();
+std::unique_ptr<RenderedView> TestRenderedView::makeView(unsigned defenses) {
+  auto view = std::make_unique<RenderedView>(nullptr, defenses);
   view->resize(800, 600);
   view->show();
   QSignalSpy loaded(view->page(), &QWebEnginePage::loadFinished);
@@ -197,45 +325,49 @@ void TestRenderedView::bodySetBeforeTheBlankPageFollowsIt() {
 
 void TestRenderedView::unprotectedViewWouldReachTheServer() {
   // Baseline for the next test: without the view's protection the same body does reach the
-  // server and does run script, so a zero there means something.
-  QWebEngineProfile profile;
-  QWebEngineView view;
-  auto* page = new QWebEnginePage(&profile, &view);
-  view.setPage(page);
-  view.show();
-  QSignalSpy loaded(page, &QWebEnginePage::loadFinished);
-  page->setUrl(QUrl(QStringLiteral("about:blank")));
-  QVERIFY(loaded.wait(kLoadTimeoutMs));
-  evaluate(page, QStringLiteral("document.body.innerHTML=") +
-                     korva::jsStringLiteral(hostileBody(server_->base(), false)));
-  QTRY_VERIFY_WITH_TIMEOUT(server_->requests > 3, kLoadTimeoutMs);
-  QTRY_COMPARE_WITH_TIMEOUT(evaluate(page, QStringLiteral("document.title")).toString(),
-                            QStringLiteral("pwned"), kLoadTimeoutMs);
-  evaluate(page, QStringLiteral("document.body.innerHTML=") +
-                     korva::jsStringLiteral(hostileBody(server_->base(), true)));
-  QTRY_COMPARE_WITH_TIMEOUT(page->url(), QUrl(server_->base() + QStringLiteral("refresh")),
-                            kLoadTimeoutMs);
+  // server and does run script, so a zero there means something. A bare view, in a process of
+  // its own that keeps the inherited engine switches.
+  Probe plain = runProbe(QStringLiteral("plain"), 0, hostileBody(server_->base(), false));
+  QVERIFY(plain.finished);
+  QVERIFY(server_->requests > 3);
+  QCOMPARE(plain.title, QStringLiteral("pwned"));
+  plain = runProbe(QStringLiteral("plain"), 0, hostileBody(server_->base(), true));
+  QVERIFY(plain.finished);
+  QVERIFY(plain.leftBlank);  // the refresh took it to the server
 }
 
 void TestRenderedView::capturedPageReachesNothingAndRunsNothing() {
-  auto view = makeView();
-  QVERIFY(view);
-  QSignalSpy counted(view.get(), &RenderedView::blockedRequestCountChanged);
-  QVERIFY(setBody(view.get(), hostileBody(server_->base())));
-  QTRY_VERIFY_WITH_TIMEOUT(view->blockedRequestCount() >= 10, kLoadTimeoutMs);
-  QTest::qWait(1500);  // room for late loads, the meta refresh and any preconnect
-
+  // The interceptor alone, in a process without the program's engine switches; scripts run.
+  const Probe alone =
+      runProbe(QStringLiteral("raw"), RenderedView::BlockRequests, hostileBody(server_->base()));
+  QVERIFY(alone.finished);
   QCOMPARE(server_->connections, 0);
-  QCOMPARE(server_->requests, 0);
-  QCOMPARE(view->page()->url(), QUrl(QStringLiteral("about:blank")));
-  QCOMPARE(evaluate(view->page(), QStringLiteral("document.title")).toString(), QString());
-  QVERIFY(bodyHtml(view.get()).startsWith(QStringLiteral("<h1>Antwort</h1>")));
-  QVERIFY(!counted.isEmpty());
-  QCOMPARE(counted.last().at(0).toInt(), view->blockedRequestCount());
+  QVERIFY(!alone.leftBlank);
 
-  QVERIFY(setBody(view.get(), QStringLiteral("<p>harmlos</p>")));
-  QCOMPARE(view->blockedRequestCount(), 0);  // counted per display
-  QCOMPARE(counted.last().at(0).toInt(), 0);
+  // In this process; without the policy and the cleaning every load reaches the interceptor.
+  for (const unsigned defenses : {unsigned(RenderedView::ScriptsOff | RenderedView::BlockRequests),
+                                  unsigned(RenderedView::AllDefenses)}) {
+    auto view = makeView(defenses);
+    QVERIFY(view);
+    QSignalSpy counted(view.get(), &RenderedView::blockedRequestCountChanged);
+    QVERIFY(setBody(view.get(), hostileBody(server_->base())));
+    if (defenses != RenderedView::AllDefenses)
+      QTRY_VERIFY_WITH_TIMEOUT(view->blockedRequestCount() >= 10, kLoadTimeoutMs);
+    QTest::qWait(1500);  // room for late loads, the meta refresh and any preconnect
+
+    QCOMPARE(server_->connections, 0);
+    QCOMPARE(server_->requests, 0);
+    QCOMPARE(view->page()->url(), view->blankUrl());
+    QCOMPARE(evaluate(view->page(), QStringLiteral("document.title")).toString(), QString());
+    QVERIFY(bodyHtml(view.get()).startsWith(QStringLiteral("<h1>Antwort</h1>")));
+    if (defenses == RenderedView::AllDefenses) break;
+    QVERIFY(!counted.isEmpty());
+    QCOMPARE(counted.last().at(0).toInt(), view->blockedRequestCount());
+
+    QVERIFY(setBody(view.get(), QStringLiteral("<p>harmlos</p>")));
+    QCOMPARE(view->blockedRequestCount(), 0);  // counted per display
+    QCOMPARE(counted.last().at(0).toInt(), 0);
+  }
 }
 
 void TestRenderedView::typedNavigationAwayIsRefused() {
@@ -247,8 +379,144 @@ void TestRenderedView::typedNavigationAwayIsRefused() {
   view->page()->setUrl(QUrl(QStringLiteral("data:text/html,<p>weg</p>")));  // passes the blocker
   QTest::qWait(1000);
   QCOMPARE(server_->connections, 0);
-  QCOMPARE(view->page()->url(), QUrl(QStringLiteral("about:blank")));
+  QCOMPARE(view->page()->url(), view->blankUrl());
   QCOMPARE(bodyHtml(view.get()), QStringLiteral("<p>bleibt</p>"));
+}
+
+void TestRenderedView::contentPolicyAloneKeepsScriptsOff() {
+  // JavaScript on in the settings, body not cleaned: only the document's policy stands.
+  for (const unsigned defenses : {0u, unsigned(RenderedView::ContentPolicy)}) {
+    auto view = makeView(defenses);
+    QVERIFY(view);
+    QVERIFY(setBody(view.get(), kScriptBody));
+    QTest::qWait(1500);
+    QCOMPARE(evaluate(view->page(), QStringLiteral("document.title")).toString(),
+             defenses ? QString() : QStringLiteral("pwned"));
+  }
+}
+
+void TestRenderedView::environmentCannotTurnScriptsOnOrOpenDevTools() {
+  // Settings say no scripts; no policy, no cleaning. The environment says scripts on, DevTools on.
+  QTcpServer free;
+  QVERIFY(free.listen(QHostAddress::LocalHost, 0));
+  const quint16 devToolsPort = free.serverPort();
+  free.close();
+  QProcessEnvironment env = inheritedEnvironment();
+  env.insert(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"),
+             QStringLiteral("--disable-gpu --blink-settings=scriptEnabled=true"));
+  env.insert(QStringLiteral("QTWEBENGINE_REMOTE_DEBUGGING"),
+             QStringLiteral("127.0.0.1:%1").arg(devToolsPort));
+  const unsigned defenses = RenderedView::ScriptsOff | RenderedView::BlockRequests;
+
+  const Probe raw = runProbe(QStringLiteral("raw"), defenses, kScriptBody, env);
+  QVERIFY(raw.finished);
+  QCOMPARE(raw.title, QStringLiteral("pwned"));
+  QVERIFY(raw.devTools);
+
+  const Probe hardened = runProbe(QStringLiteral("hardened"), defenses, kScriptBody, env);
+  QVERIFY(hardened.finished);
+  QCOMPARE(hardened.title, QString());
+  QVERIFY(!hardened.devTools);
+}
+
+void TestRenderedView::webRtcReachesNoLoopbackListener() {
+  // Scripts run (no setting, no policy, no cleaning, no interceptor); only the engine switches
+  // of this process stand between the offer and the listeners.
+  QUdpSocket udp;
+  QVERIFY(udp.bind(QHostAddress::LocalHost, 0));
+  int datagrams = 0;
+  connect(&udp, &QUdpSocket::readyRead, &udp, [&] {
+    while (udp.hasPendingDatagrams()) {
+      udp.receiveDatagram();
+      ++datagrams;
+    }
+  });
+  const QString body = webRtcBody(server_->serverPort(), udp.localPort());
+
+  const Probe raw = runProbe(QStringLiteral("raw"), 0, body);
+  QVERIFY(raw.finished);
+  QCOMPARE(raw.title, QStringLiteral("offer"));
+  QVERIFY(server_->connections > 0);
+  QVERIFY(datagrams > 0);
+  server_->connections = 0;
+  datagrams = 0;
+
+  auto view = makeView(0);
+  QVERIFY(view);
+  QVERIFY(setBody(view.get(), body));
+  QTRY_COMPARE_WITH_TIMEOUT(evaluate(view->page(), QStringLiteral("document.title")).toString(),
+                            QStringLiteral("offer"), kLoadTimeoutMs);
+  QTest::qWait(3000);  // ICE gathering
+  QCOMPARE(server_->connections, 0);
+  QCOMPARE(datagrams, 0);
+}
+
+void TestRenderedView::bodyAloneCannotNavigateOrNest_data() {
+  QTest::addColumn<QString>("earlier");  // shown just before `body`
+  QTest::addColumn<QString>("body");
+  QTest::addColumn<bool>("click");       // on the page's top left corner
+  QTest::addColumn<bool>("bareBreaks");  // the body breaks a view without the defense
+  QTest::addColumn<int>("refusals");     // linkRefused() signals expected
+  const QString mark = QStringLiteral("<p id=mark>bleibt</p>");
+  const QString big = QStringLiteral("style=\"display:block;width:400px;height:200px\"");
+  const QString refreshAbout =
+      QStringLiteral("<meta http-equiv=refresh content='1;url=about:blank?x'>");
+  // A refresh of the empty document itself is a renderer-initiated top-level navigation to a
+  // data: URL, which Chromium blocks.
+  QTest::newRow("meta-refresh") << QString()
+                                << mark + QStringLiteral("<meta http-equiv=refresh content=1>")
+                                << false << false << 0;
+  QTest::newRow("meta-refresh-about") << QString() << mark + refreshAbout << false << true << 0;
+  QTest::newRow("earlier-display-refresh") << refreshAbout << mark << false << true << 0;
+  QTest::newRow("link-about") << QString()
+                              << QStringLiteral("<a href='about:blank?x' %1>weg</a>").arg(big) +
+                                     mark
+                              << true << true << 1;
+  QTest::newRow("named-anchor") << QString()
+                                << QStringLiteral("<a name=x %1>Anker</a>").arg(big) + mark << true
+                                << false << 0;
+  QTest::newRow("form-submit")
+      << QString()
+      << QStringLiteral("<form action='about:blank'><button %1 name=q>senden</button></form>")
+                 .arg(big) +
+             mark
+      << true << true << 0;
+  QTest::newRow("srcdoc-frame") << QString()
+                                << mark + QStringLiteral("<iframe srcdoc='<p>innen</p>'></iframe>")
+                                << false << true << 0;
+}
+
+void TestRenderedView::bodyAloneCannotNavigateOrNest() {
+  // Scripts on, no policy, no interceptor: only the cleaned body and the click guard stand.
+  QFETCH(QString, earlier);
+  QFETCH(QString, body);
+  QFETCH(bool, click);
+  QFETCH(bool, bareBreaks);
+  QFETCH(int, refusals);
+  for (const unsigned defenses : {0u, unsigned(RenderedView::InertBody)}) {
+    auto view = makeView(defenses);
+    QVERIFY(view);
+    QSignalSpy refused(view.get(), &RenderedView::linkRefused);
+    const auto held = [&] {
+      return view->page()->url() == view->blankUrl() &&
+             evaluate(view->page(), QStringLiteral("document.getElementById('mark')!==null&&"
+                                                   "window.frames.length===0"))
+                 .toBool();
+    };
+    if (!earlier.isEmpty()) QVERIFY(setBody(view.get(), earlier));
+    QVERIFY(setBody(view.get(), body));
+    QTest::qWait(300);  // layout, so the click lands on the element
+    if (click) QTest::mouseClick(view->focusProxy(), Qt::LeftButton, {}, QPoint(40, 40));
+    if (defenses == 0 && bareBreaks) {
+      QTRY_VERIFY_WITH_TIMEOUT(!held(), kLoadTimeoutMs);
+      QVERIFY(setBody(view.get(), QStringLiteral("<p>neu</p>")));  // in a fresh document
+      QCOMPARE(view->page()->url(), view->blankUrl());
+    } else {
+      QTest::qWait(2500);
+      QVERIFY(held());
+    }
+    if (defenses != 0) QCOMPARE(refused.count(), refusals);
+  }
 }
 
 void TestRenderedView::largeBodyIsCutWithNotice() {
@@ -320,7 +588,7 @@ void TestRenderedView::killedRendererLeavesAnEmptyWorkingView() {
   QTRY_COMPARE_WITH_TIMEOUT(set.count() + dropped.count(), 1, kLoadTimeoutMs);
 
   QTRY_VERIFY_WITH_TIMEOUT(view->isBlankLoaded(), kLoadTimeoutMs);
-  QCOMPARE(view->page()->url(), QUrl(QStringLiteral("about:blank")));
+  QCOMPARE(view->page()->url(), view->blankUrl());
   QCOMPARE(bodyHtml(view.get()), QString());
   QVERIFY(setBody(view.get(), QStringLiteral("<p>nachher</p>")));
   QCOMPARE(bodyHtml(view.get()), QStringLiteral("<p>nachher</p>"));
@@ -346,13 +614,22 @@ void TestRenderedView::rootGetsNoSandboxOthersKeepIt_data() {
   QTest::addColumn<QByteArray>("flags");
   QTest::addColumn<bool>("root");
   QTest::addColumn<QByteArray>("expected");
-  QTest::newRow("user-unchanged") << QByteArray("--disable-gpu") << false
-                                  << QByteArray("--disable-gpu");
-  QTest::newRow("root-empty") << QByteArray() << true << QByteArray("--no-sandbox");
+  const QByteArray own(
+      "--force-webrtc-ip-handling-policy=disable_non_proxied_udp "
+      "--host-resolver-rules=\"MAP * ~NOTFOUND\"");
+  QTest::newRow("user-keeps-gpu-off")
+      << QByteArray("--disable-gpu") << false << "--disable-gpu " + own;
+  QTest::newRow("root-empty") << QByteArray() << true << own + " --no-sandbox";
   QTest::newRow("root-keeps-others")
-      << QByteArray("--disable-gpu") << true << QByteArray("--disable-gpu --no-sandbox");
+      << QByteArray("--disable-gpu") << true << "--disable-gpu " + own + " --no-sandbox";
   QTest::newRow("root-not-twice") << QByteArray("--no-sandbox --disable-gpu") << true
-                                  << QByteArray("--no-sandbox --disable-gpu");
+                                  << "--disable-gpu " + own + " --no-sandbox";
+  QTest::newRow("weakening-switches-dropped")
+      << QByteArray(
+             "--blink-settings=scriptEnabled=true --remote-debugging-port=9222 "
+             "--disable-web-security --webrtc-ip-handling-policy=default "
+             "--host-resolver-rules=\"MAP * 127.0.0.1\" --no-sandbox --disable-gpu  --disable-gpu")
+      << false << "--disable-gpu " + own;
 }
 
 void TestRenderedView::rootGetsNoSandboxOthersKeepIt() {
@@ -363,6 +640,8 @@ void TestRenderedView::rootGetsNoSandboxOthersKeepIt() {
 }
 
 int main(int argc, char** argv) {
+  if (argc == 4 && QByteArray(argv[1]) == "-probe") return probeMain(argc, argv);
+  inheritedEnvironment() = QProcessEnvironment::systemEnvironment();
   korva::prepareWebEngineEnvironment();
   QApplication app(argc, argv);
   TestRenderedView test;
