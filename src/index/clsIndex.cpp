@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -77,7 +77,8 @@ void removeStaleTempFiles(const std::string& folder) {
   const std::string suffix = ".tmp";
   while (dirent* e = ::readdir(dir)) {
     std::string name = e->d_name;
-    if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+    if (name.size() <= prefix.size() + suffix.size() ||
+        name.compare(0, prefix.size(), prefix) != 0 ||
         name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
       continue;
     std::string pidText = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
@@ -273,28 +274,57 @@ void clsIndex::scanBlocks(std::int64_t start, bool resume) {
   // re-hashing a growing table; capped so that a log of huge blocks does not reserve much.
   constexpr std::int64_t kBytesPerBlockGuess = 4096;
   constexpr std::int64_t kMaxGuess = 1'000'000;
-  const std::int64_t guess = (reader.lastKnownLength() - start) / kBytesPerBlockGuess;
-  positions_.reserve(positions_.size() + static_cast<std::size_t>(std::clamp<std::int64_t>(guess, 0, kMaxGuess)));
+  const std::int64_t left = reader.lastKnownLength() - start;
+  const std::int64_t guess = left / kBytesPerBlockGuess;
+  positions_.reserve(positions_.size() +
+                     static_cast<std::size_t>(std::clamp<std::int64_t>(guess, 0, kMaxGuess)));
+  // More than one block to read: the next ones are read while this one is scanned.
+  reader.setReadAhead(left > static_cast<std::int64_t>(LineReader::kDefaultBlockSize));
   std::string head;
   bool terminated = false;
   bool skipToDivider = resume;
+  // A block is added when the next opening line has been read, or when the scan ends: its table
+  // slot was prefetched when its key was read, so the insertion finds it in the cache instead of
+  // waiting for memory. The progress event follows the insertion as before; a cancel there
+  // leaves the block after it out.
+  struct Pending {
+    std::string key;
+    std::int64_t position = 0;
+    std::int64_t length = 0;
+    bool set = false;
+  } pending;
+  auto addPending = [&] {
+    if (!pending.set) return false;
+    pending.set = false;
+    addBlock(pending.key, pending.position);
+    return reportProgress(pending.position, pending.length);
+  };
   auto scan = [&] {
     for (;;) {
       // A line that runs into the end of the file ends this scan even if the recorder adds to
       // it at once: its rest would be read as a line of its own, and a divider cut in two would
       // be missed. The next build resumes at the last block and reads it whole.
-      if (skipToDivider && !reader.skipPastLine(kDevider)) return;
+      if (skipToDivider && !reader.skipPastLine(kDevider)) return false;
       skipToDivider = true;
-      if (reader.atEnd()) return;  // also passes the LF of a divider's line end written late
+      if (reader.atEnd()) return false;  // also passes the LF of a divider's line end written late
       std::int64_t position = reader.position();
-      if (reader.readLineHead(head, kIndexRecordLength, terminated) < 0) return;
+      if (reader.readLineHead(head, kIndexRecordLength, terminated) < 0) return false;
       // An opening line still being written would be indexed under a cut key; wait for its end.
-      if (!terminated) return;
-      addBlock(head, position);
-      if (reportProgress(position, reader.lastKnownLength())) return;
+      if (!terminated) return false;
+      positions_.prefetch(head);
+      if (addPending()) return true;
+      pending.key.swap(head);
+      pending.position = position;
+      pending.length = reader.lastKnownLength();
+      pending.set = true;
     }
   };
-  scan();
+  try {
+    if (!scan()) addPending();
+  } catch (...) {
+    addPending();  // what was read before the failure stays indexed
+    throw;
+  }
   // The log was cut or rotated in place while it was read: the entries may point into the old
   // log. Dropping them makes the next build start from position 1.
   if (reader.changedUnderneath()) positions_.clear();
