@@ -1,5 +1,3 @@
-#include "index/clsIndex.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "index/clsIndex.h"
 #include "index/file_error.h"
 #include "test_util.h"
 
@@ -106,6 +105,9 @@ TEST(ClsIndexTest, ResumeAddsOnlyNewBlocksAndMatchesAFreshBuild) {
     EXPECT_EQ(index.entries()[i].keyView(), fresh.entries()[i].keyView());
     EXPECT_EQ(index.entries()[i].position, fresh.entries()[i].position);
   }
+  // Lines formatted while the builds added the entries, then written as they are.
+  ASSERT_TRUE(index.SaveIndex());
+  EXPECT_EQ(logs.dir.read("HtmlResponse.idx"), logs.indexFile());
 }
 
 TEST(ClsIndexTest, ReplacedLogIsRebuiltFromTheStart) {
@@ -126,6 +128,12 @@ TEST(ClsIndexTest, ReplacedLogIsRebuiltFromTheStart) {
   EXPECT_EQ(index.size(), 3u);
   EXPECT_EQ(index.QueryIndex(makeKey(0)), 0);
   EXPECT_EQ(index.QueryIndex(makeKey(100)), 1);
+  // The loaded entries and their lines are gone with the rebuild; only the new ones are saved.
+  std::string lines;
+  for (int i = 0; i < 3; ++i)
+    lines += makeKey(100 + i) + " - " + std::to_string(other.positions[i]) + "\r\n";
+  ASSERT_TRUE(index.SaveIndex());
+  EXPECT_EQ(logs.dir.read("HtmlResponse.idx"), lines);
 }
 
 TEST(ClsIndexTest, UnfinishedBlockIsIndexedThenSkippedOnResume) {
@@ -259,12 +267,12 @@ TEST(ClsIndexTest, LastRequestKeyRules) {
 TEST(ClsIndexTest, LastRequestKeyFoundBehindAVeryLongLine) {
   LogFolder logs;
   logs.add(0, 2);
-  logs.dir.write("HtmlRequest.log", std::string(300000, 'q') + "\r\n" + makeRequestLine(makeKey(1)) +
-                                        std::string(200000, 'z'));
+  logs.dir.write("HtmlRequest.log", std::string(300000, 'q') + "\r\n" +
+                                        makeRequestLine(makeKey(1)) + std::string(200000, 'z'));
   clsIndex index(logs.dir.path());
   index.InitializeIndex();
-  logs.dir.write("HtmlRequest.log", std::string(300000, 'q') + "\r\n" + makeKey(1) + " - " +
-                                        std::string(200000, 'z'));
+  logs.dir.write("HtmlRequest.log",
+                 std::string(300000, 'q') + "\r\n" + makeKey(1) + " - " + std::string(200000, 'z'));
   EXPECT_TRUE(index.InitializeIndex());
 }
 
@@ -302,9 +310,9 @@ TEST(ClsIndexTest, MalformedIndexFilesLoadWithoutHarm) {
   TempDir dir;
   std::string k1 = makeKey(1), k2 = makeKey(2), k3 = makeKey(3);
   std::string binary("\x00\xff\xfe\r\x01\x02", 6);
-  dir.write("HtmlResponse.idx", k1 + " - 11\r\n" + k1 + " - 99\r\n" + k2 + " - x12\r\n" + "short\r\n" +
-                                    binary + "\r\n" + k3 + " -  4 2junk\r\n" + k2 + " - " +
-                                    std::string(30, '9') + "\r\n" + k2 + " - 77");
+  dir.write("HtmlResponse.idx", k1 + " - 11\r\n" + k1 + " - 99\r\n" + k2 + " - x12\r\n" +
+                                    "short\r\n" + binary + "\r\n" + k3 + " -  4 2junk\r\n" + k2 +
+                                    " - " + std::string(30, '9') + "\r\n" + k2 + " - 77");
   clsIndex index(dir.path());
   EXPECT_EQ(index.QueryIndex(k1), 11);  // a repeated key keeps its first entry
   EXPECT_EQ(index.QueryIndex(k3), 42);  // blanks inside the number are skipped
