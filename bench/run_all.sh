@@ -19,4 +19,9 @@ for program in index_bench retrieval_bench filters_bench search_bench find_bench
   # The web engine prints its start-up details on stderr; keep only what the benchmark says.
   "$path" 2> >(grep -v -E '^ |^$|GL|Surface|QSG|Using|Init|Sandbox|webenginecontext|propagateSizeHints|graphics backend|XDG_RUNTIME' >&2) || status=1
 done
+# The first index build as whole processes against wc -l over the same log.
+if [ -z "$filter" ] || [[ index_process == *$filter* ]]; then
+  echo "== index_process_bench"
+  "$(dirname "$0")/index_process_bench.sh" "$build" || status=1
+fi
 exit $status

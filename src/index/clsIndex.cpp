@@ -11,6 +11,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "index/codec.h"
@@ -37,6 +38,19 @@ std::int64_t parsePosition(std::string_view line) {
     any = true;
   }
   return any ? value : 0;
+}
+
+constexpr std::size_t kIndexLineMax = kIndexRecordLength + 3 + 20 + 2;
+
+// One line of the index file at `out`, which has room for kIndexLineMax bytes; returns its end.
+char* formatIndexLine(char* out, const KeyTable::Entry& e) {
+  std::memcpy(out, e.key.data(), kIndexRecordLength);  // all of it: a fixed-size copy is cheap
+  out += e.keyLength;
+  std::memcpy(out, " - ", 3);
+  out = std::to_chars(out + 3, out + 3 + 20, e.position).ptr;
+  *out++ = '\r';
+  *out++ = '\n';
+  return out;
 }
 
 class FdCloser {
@@ -116,7 +130,7 @@ void clsIndex::report(const std::string& text) const {
 }
 
 void clsIndex::LoadIndex() {
-  positions_.clear();
+  clearEntries();
   const std::string file = path(kIndexFileName);
   struct stat st;
   if (::stat(file.c_str(), &st) != 0 && errno == ENOENT) return;
@@ -159,7 +173,7 @@ void clsIndex::LoadIndex() {
     }
   } catch (const FileError& e) {
     // The index is only a cache: start empty and let the next build recreate it.
-    positions_.clear();
+    clearEntries();
     report(e.what());
   }
 }
@@ -173,25 +187,35 @@ bool clsIndex::SaveIndex() {
   int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   FdCloser closer(fd);
-  std::string block;
-  block.reserve((1 << 20) + 64);
+  // Written a few MiB at a time; after each write the kernel is told to start writing it to
+  // disk, so that the fsync at the end finds most of the file there already.
+  constexpr std::size_t kChunk = std::size_t{2} << 20;
   bool ok = true;
-  char digits[24];
-  constexpr std::size_t kAhead = 16;  // entries lie in hash order: fetch them before they are due
-  for (std::size_t i = 0; i < positions_.size() && ok; ++i) {
-    if (i + kAhead < positions_.size()) __builtin_prefetch(&positions_[i + kAhead]);
-    const KeyTable::Entry& e = positions_[i];
-    block.append(e.key.data(), e.keyLength);
-    block.append(" - ");
-    char* end = std::to_chars(digits, digits + sizeof digits, e.position).ptr;
-    block.append(digits, static_cast<std::size_t>(end - digits));
-    block.append("\r\n");
-    if (block.size() >= (1 << 20)) {
-      ok = writeAll(fd, block.data(), block.size());
-      block.clear();
+  off_t written = 0;
+  auto writeOut = [&](const char* data, std::size_t n) {
+    ok = ok && writeAll(fd, data, n);
+    if (ok) ::sync_file_range(fd, written, static_cast<off_t>(n), SYNC_FILE_RANGE_WRITE);
+    written += static_cast<off_t>(n);
+  };
+  const std::size_t count = positions_.size();
+  if (textEntries_ == count) {
+    for (std::size_t at = 0; at < text_.size() && ok; at += kChunk)
+      writeOut(text_.data() + at, std::min(kChunk, text_.size() - at));
+  } else {
+    std::unique_ptr<char[]> buffer(new char[kChunk + kIndexLineMax]);
+    char* const begin = buffer.get();
+    char* out = begin;
+    constexpr std::size_t kAhead = 32;  // entries lie in hash order: fetch them before they are due
+    for (std::size_t i = 0; i < count && ok; ++i) {
+      if (i + kAhead < count) __builtin_prefetch(&positions_[i + kAhead]);
+      out = formatIndexLine(out, positions_[i]);
+      if (static_cast<std::size_t>(out - begin) >= kChunk || i + 1 == count) {
+        writeOut(begin, static_cast<std::size_t>(out - begin));
+        out = begin;
+      }
     }
   }
-  ok = ok && writeAll(fd, block.data(), block.size()) && ::fsync(fd) == 0;
+  ok = ok && ::fsync(fd) == 0;
   ok = (::close(closer.release()) == 0) && ok;
   if (!ok || ::rename(tempPath.c_str(), finalPath.c_str()) != 0) {
     ::unlink(tempPath.c_str());
@@ -252,7 +276,7 @@ void clsIndex::BuildIndex() {
         start = last;
         resume = true;
       } else {
-        positions_.clear();
+        clearEntries();
       }
     }
     lastOutcome_ = resume ? Outcome::Resumed : Outcome::Rebuilt;
@@ -274,36 +298,83 @@ void clsIndex::scanBlocks(std::int64_t start, bool resume) {
   // re-hashing a growing table; capped so that a log of huge blocks does not reserve much.
   constexpr std::int64_t kBytesPerBlockGuess = 4096;
   constexpr std::int64_t kMaxGuess = 1'000'000;
-  const std::int64_t guess = (reader.lastKnownLength() - start) / kBytesPerBlockGuess;
+  const std::int64_t left = reader.lastKnownLength() - start;
+  const std::int64_t guess = left / kBytesPerBlockGuess;
+  // More than one block to read: the next ones are read while this one is scanned. The first
+  // read starts them, before the table below is cleared for the guess, so that both overlap.
+  reader.setReadAhead(left > static_cast<std::int64_t>(LineReader::kDefaultBlockSize));
+  reader.atEnd();
   positions_.reserve(positions_.size() +
                      static_cast<std::size_t>(std::clamp<std::int64_t>(guess, 0, kMaxGuess)));
+  if (textEntries_ == positions_.size())
+    text_.reserve(text_.size() +
+                  static_cast<std::size_t>(std::clamp<std::int64_t>(guess, 0, kMaxGuess)) * 40);
   std::string head;
   bool terminated = false;
   bool skipToDivider = resume;
+  // A block is added when the next opening line has been read, or when the scan ends: its table
+  // slot was prefetched when its key was read, so the insertion finds it in the cache instead of
+  // waiting for memory. The progress event follows the insertion as before; a cancel there
+  // leaves the block after it out.
+  struct Pending {
+    std::string key;
+    std::int64_t position = 0;
+    std::int64_t length = 0;
+    bool set = false;
+  } pending;
+  auto addPending = [&] {
+    if (!pending.set) return false;
+    pending.set = false;
+    addBlock(pending.key, pending.position);
+    return reportProgress(pending.position, pending.length);
+  };
   auto scan = [&] {
     for (;;) {
       // A line that runs into the end of the file ends this scan even if the recorder adds to
       // it at once: its rest would be read as a line of its own, and a divider cut in two would
       // be missed. The next build resumes at the last block and reads it whole.
-      if (skipToDivider && !reader.skipPastLine(kDevider)) return;
+      if (skipToDivider && !reader.skipPastLine(kDevider)) return false;
       skipToDivider = true;
-      if (reader.atEnd()) return;  // also passes the LF of a divider's line end written late
+      if (reader.atEnd()) return false;  // also passes the LF of a divider's line end written late
       std::int64_t position = reader.position();
-      if (reader.readLineHead(head, kIndexRecordLength, terminated) < 0) return;
+      if (reader.readLineHead(head, kIndexRecordLength, terminated) < 0) return false;
       // An opening line still being written would be indexed under a cut key; wait for its end.
-      if (!terminated) return;
-      addBlock(head, position);
-      if (reportProgress(position, reader.lastKnownLength())) return;
+      if (!terminated) return false;
+      positions_.prefetch(head);
+      if (addPending()) return true;
+      pending.key.swap(head);
+      pending.position = position;
+      pending.length = reader.lastKnownLength();
+      pending.set = true;
     }
   };
-  scan();
+  try {
+    if (!scan()) addPending();
+  } catch (...) {
+    addPending();  // what was read before the failure stays indexed
+    throw;
+  }
   // The log was cut or rotated in place while it was read: the entries may point into the old
   // log. Dropping them makes the next build start from position 1.
-  if (reader.changedUnderneath()) positions_.clear();
+  if (reader.changedUnderneath()) clearEntries();
+}
+
+void clsIndex::clearEntries() {
+  positions_.clear();
+  text_.clear();
+  text_.shrink_to_fit();
+  textEntries_ = 0;
 }
 
 void clsIndex::addBlock(std::string_view key, std::int64_t position) {
-  if (positions_.add(key, position)) return;
+  if (positions_.add(key, position)) {
+    if (textEntries_ + 1 == positions_.size()) {
+      char line[kIndexLineMax];
+      text_.append(line, static_cast<std::size_t>(formatIndexLine(line, positions_.back()) - line));
+      ++textEntries_;
+    }
+    return;
+  }
   // The position table and the key table each refuse the duplicate and each say so.
   const std::string text = std::string(kDuplicateKeyDescription) + "\r\n\r\n" + utf8FromLine(key);
   report(text);

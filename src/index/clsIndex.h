@@ -80,6 +80,7 @@ class clsIndex {
   void LoadIndex();
   void scanBlocks(std::int64_t start, bool resume);
   void addBlock(std::string_view key, std::int64_t position);
+  void clearEntries();
   bool reportProgress(std::int64_t position, std::int64_t length);
   void report(const std::string& text) const;
   std::string path(const char* name) const;
@@ -87,6 +88,11 @@ class clsIndex {
   std::string folder_;
   ErrorReporter* reporter_;
   KeyTable positions_;  // also keeps the insertion order the file is written in
+  // The lines of "HtmlResponse.idx" for the first textEntries_ entries, formatted while a build
+  // adds them (the scan waits for the disk reads anyway), so that saving after a build only
+  // writes. Entries loaded from the file have no text; a save then formats the table.
+  std::string text_;
+  std::size_t textEntries_ = 0;
   bool inBuildIndex_ = false;
   bool saved_ = false;
   bool saveOnRelease_ = true;

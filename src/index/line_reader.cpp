@@ -6,7 +6,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "index/file_error.h"
 
@@ -55,7 +62,138 @@ std::size_t preadFully(int fd, char* buffer, std::size_t count, std::int64_t off
   return done;
 }
 
+constexpr std::size_t kTail = 4096;  // bytes compared to notice a cut or rewrite below a block
+
+constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
 }  // namespace
+
+// A worker thread that reads the blocks after the caller's current one into a ring of buffers,
+// each one after checking that the tail of the block before is still in the file, exactly the
+// check a read on the caller's thread makes. It stops after a short block, a change or an error;
+// the caller then reads on itself and arms it again.
+struct LineReader::ReadAhead {
+  static constexpr std::size_t kSlots = 4;
+  struct Slot {
+    std::unique_ptr<char[]> data;
+    std::int64_t offset = 0;
+    std::size_t filled = 0;
+    std::int64_t length = 0;
+    bool tailGone = false;
+    int error = 0;
+  };
+
+  ReadAhead(int file, const std::string& name, std::size_t size)
+      : fd(file), path(name), blockSize(size) {
+    for (Slot& s : slots) s.data.reset(new char[blockSize]);
+    thread = std::thread([this] { run(); });
+  }
+  ~ReadAhead() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      stop = true;
+    }
+    wake.notify_all();
+    thread.join();
+  }
+
+  // From `offset` on; `tailBytes` are the last bytes before it as the caller read them.
+  void arm(std::int64_t offset, const char* tailBytes, std::size_t tailBytesLength) {
+    std::lock_guard<std::mutex> lock(mutex);
+    next = offset;
+    std::memcpy(tail, tailBytes, tailBytesLength);
+    tailLength = tailBytesLength;
+    armed = true;
+    wake.notify_all();
+  }
+  // Stops reading and drops what was read ahead.
+  void disarm() {
+    std::unique_lock<std::mutex> lock(mutex);
+    armed = false;
+    done.wait(lock, [this] { return !inFlight; });
+    head = count = 0;
+  }
+  bool active() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return armed || inFlight || count > 0;
+  }
+  // The oldest block read ahead, after waiting for it; nullptr when none is coming.
+  Slot* take() {
+    std::unique_lock<std::mutex> lock(mutex);
+    done.wait(lock, [this] { return count > 0 || (!armed && !inFlight); });
+    return count > 0 ? &slots[head] : nullptr;
+  }
+  void release() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      head = (head + 1) % kSlots;
+      --count;
+    }
+    wake.notify_all();
+  }
+
+  void run() {
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+      wake.wait(lock, [this] { return stop || (armed && count < kSlots); });
+      if (stop) return;
+      Slot& s = slots[(head + count) % kSlots];
+      const std::int64_t offset = next;
+      inFlight = true;
+      lock.unlock();
+      readInto(s, offset);
+      const bool last = s.error != 0 || s.tailGone || s.filled < blockSize ||
+                        s.length < s.offset + static_cast<std::int64_t>(s.filled);
+      if (!last) {
+        tailLength = std::min(s.filled, kTail);
+        std::memcpy(tail, s.data.get() + s.filled - tailLength, tailLength);
+      }
+      lock.lock();
+      inFlight = false;
+      ++count;
+      next = offset + static_cast<std::int64_t>(s.filled);
+      if (last) armed = false;
+      done.notify_all();
+    }
+  }
+
+  void readInto(Slot& s, std::int64_t offset);
+
+  const int fd;
+  const std::string path;
+  const std::size_t blockSize;
+  std::mutex mutex;
+  std::condition_variable wake;  // the worker waits here for room or a new start
+  std::condition_variable done;  // the caller waits here for a block
+  Slot slots[kSlots];
+  std::size_t head = 0, count = 0;  // blocks read and not yet taken, oldest at head
+  std::int64_t next = 0;
+  bool armed = false, inFlight = false, stop = false;
+  char tail[kTail];  // the worker's own while armed
+  std::size_t tailLength = 0;
+  std::thread thread;
+};
+
+void LineReader::ReadAhead::readInto(Slot& s, std::int64_t offset) {
+  s.offset = offset;
+  s.filled = 0;
+  s.length = 0;
+  s.tailGone = false;
+  s.error = 0;
+  try {
+    if (tailLength > 0) {
+      char now[kTail];
+      const std::int64_t at = offset - static_cast<std::int64_t>(tailLength);
+      s.tailGone = preadFully(fd, now, tailLength, at, path) != tailLength ||
+                   std::memcmp(now, tail, tailLength) != 0;
+      if (s.tailGone) return;
+    }
+    s.filled = preadFully(fd, s.data.get(), blockSize, offset, path);
+    s.length = lengthOf(fd, path);
+  } catch (const FileError& e) {
+    s.error = e.errorNumber();
+  }
+}
 
 LineReader::LineReader(const std::string& path, std::size_t blockSize)
     : path_(path), buffer_(new char[blockSize]), blockSize_(blockSize) {
@@ -65,7 +203,13 @@ LineReader::LineReader(const std::string& path, std::size_t blockSize)
 }
 
 LineReader::~LineReader() {
+  ahead_.reset();  // the worker reads from fd_
   if (fd_ >= 0) ::close(fd_);
+}
+
+void LineReader::setReadAhead(bool on) {
+  readAheadWanted_ = on;
+  if (!on && ahead_) ahead_->disarm();
 }
 
 void LineReader::seek(std::int64_t position) {
@@ -75,6 +219,7 @@ void LineReader::seek(std::int64_t position) {
     cursor_ = static_cast<std::size_t>(offset - fileOffset_);
     return;
   }
+  if (ahead_) ahead_->disarm();
   fileOffset_ = offset;
   cursor_ = filled_ = 0;
 }
@@ -83,7 +228,6 @@ void LineReader::seek(std::int64_t position) {
 // Comparing the end of the buffer with the file before moving on catches both, also when the
 // file has grown past the read position again since.
 bool LineReader::bufferedTailStillInFile() {
-  constexpr std::size_t kTail = 4096;
   const std::size_t n = std::min(filled_, kTail);
   char tail[kTail];
   const std::int64_t at = fileOffset_ + static_cast<std::int64_t>(filled_ - n);
@@ -91,8 +235,43 @@ bool LineReader::bufferedTailStillInFile() {
          std::memcmp(tail, buffer_.get() + (filled_ - n), n) == 0;
 }
 
+int LineReader::takeReadAhead() {
+  if (!ahead_ || !ahead_->active()) return 0;
+  ReadAhead::Slot* s = ahead_->take();
+  if (!s) return 0;
+  struct Release {
+    ReadAhead* ahead;
+    ~Release() { ahead->release(); }
+  } release{ahead_.get()};
+  if (s->error != 0) throw FileError(s->error, path_);
+  if (s->tailGone) {
+    changed_ = true;
+    return -1;
+  }
+  // Short: the end of the file as it was when the worker got there. It may have grown since, so
+  // the block is read again now, as without read-ahead.
+  if (s->filled < blockSize_) return 0;
+  std::swap(buffer_, s->data);
+  fileOffset_ = s->offset;
+  cursor_ = 0;
+  filled_ = s->filled;
+  lastKnownLength_ = s->length;
+  if (lastKnownLength_ < fileOffset_ + static_cast<std::int64_t>(filled_)) changed_ = true;
+  return 1;
+}
+
+void LineReader::startReadAhead() {
+  if (!ahead_) ahead_ = std::make_unique<ReadAhead>(fd_, path_, blockSize_);
+  const std::size_t n = std::min(filled_, kTail);
+  ahead_->arm(fileOffset_ + static_cast<std::int64_t>(filled_), buffer_.get() + (filled_ - n), n);
+}
+
 bool LineReader::fill() {
   if (changed_) return false;
+  if (readAheadWanted_) {
+    const int taken = takeReadAhead();
+    if (taken != 0) return taken > 0;
+  }
   if (filled_ > 0 && !bufferedTailStillInFile()) {
     changed_ = true;
     return false;
@@ -104,6 +283,7 @@ bool LineReader::fill() {
   // Shorter now than what the read returned: it was cut while the read ran, and the bytes read
   // may already be partly gone.
   if (lastKnownLength_ < fileOffset_ + static_cast<std::int64_t>(filled_)) changed_ = true;
+  if (readAheadWanted_ && filled_ == blockSize_ && !changed_) startReadAhead();
   return filled_ > 0;
 }
 
@@ -166,7 +346,9 @@ std::int64_t LineReader::appendLineHead(std::string& out, std::size_t keep, bool
 }
 
 bool LineReader::skipPastLine(std::string_view target) {
-  std::string head;
+  if (target.size() >= 31 && target.find_first_not_of(target[0]) == std::string_view::npos)
+    return skipPastRunLine(target);
+  std::string& head = scratch_;
   for (;;) {
     if (!nextLineStart()) return false;
     // Lines that lie whole in the buffer, their line end included, are compared in place; a line
@@ -182,6 +364,90 @@ bool LineReader::skipPastLine(std::string_view target) {
       if (n == target.size() && std::memcmp(start, target.data(), n) == 0) return true;
       if (cursor_ == filled_) break;
     }
+    bool terminated;
+    const std::int64_t length = readLineHead(head, target.size() + 1, terminated);
+    if (length < 0 || !terminated) return false;
+    if (static_cast<std::size_t>(length) == target.size() && head == target) return true;
+  }
+}
+
+// Start of the buffer's last line whose end is not known from the buffer alone: the one that
+// runs into the buffer's end, or the one ended by a CR that is the buffer's last byte (its LF may
+// be the next block's first). Every line before it lies whole in the buffer.
+std::size_t LineReader::bufferedTailStart() const {
+  const char* buffer = buffer_.get();
+  const char* from = buffer + cursor_;
+  std::size_t size = filled_ - cursor_;
+  for (int pass = 0; pass < 2; ++pass) {
+    const auto* cr = static_cast<const char*>(::memrchr(from, '\r', size));
+    if (!cr) return cursor_;
+    const auto at = static_cast<std::size_t>(cr - buffer);
+    if (at + 1 < filled_) return at + 1 + (buffer[at + 1] == '\n' ? 1 : 0);
+    size = static_cast<std::size_t>(cr - from);  // the CR is the last byte: the line before
+  }
+  return cursor_;  // not reached
+}
+
+// Offset just past the first line in [cursor_, end) that is `length` copies of `c` and ended by
+// a terminator, or npos; `end` is the start of a line. Such a line holds a run of 16 copies that
+// starts at a multiple of `stride` (the largest power of two with stride + 15 <= length), so only
+// those 16-byte pieces are looked at, and lines only where one of them matches.
+std::size_t LineReader::findRunLine(unsigned char c, std::size_t length, std::size_t end) const {
+  const char* buffer = buffer_.get();
+  const std::size_t from = cursor_;
+  std::size_t stride = 16;
+  while (2 * stride + 15 <= length) stride *= 2;
+  const auto base = reinterpret_cast<std::uintptr_t>(buffer);
+  auto alignedFrom = [&](std::size_t at) {
+    return static_cast<std::size_t>(((base + at + stride - 1) & ~(std::uintptr_t{stride} - 1)) -
+                                    base);
+  };
+#if defined(__SSE2__)
+  const __m128i pattern = _mm_set1_epi8(static_cast<char>(c));
+  auto runAt = [&](std::size_t at) {
+    const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(buffer + at));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(v, pattern)) == 0xFFFF;
+  };
+#else
+  const std::uint64_t pattern = 0x0101010101010101ull * c;
+  auto runAt = [&](std::size_t at) {
+    std::uint64_t w[2];
+    std::memcpy(w, buffer + at, 16);
+    return w[0] == pattern && w[1] == pattern;
+  };
+#endif
+  const char ch = static_cast<char>(c);
+  for (std::size_t at = alignedFrom(from); at + 16 <= end;) {
+    if (!runAt(at)) {
+      at += stride;
+      continue;
+    }
+    std::size_t s = at, e = at + 16;
+    while (s > from && buffer[s - 1] == ch) --s;
+    while (e < end && buffer[e] == ch) ++e;
+    // A line starts at `from`, after a CR, and after the LF of a CR LF; a lone LF is text.
+    const bool lineStart = s == from || buffer[s - 1] == '\r' ||
+                           (buffer[s - 1] == '\n' && s - 1 > from && buffer[s - 2] == '\r');
+    if (lineStart && e - s == length && e < end && buffer[e] == '\r')
+      return e + 1 + (e + 1 < end && buffer[e + 1] == '\n' ? 1 : 0);
+    at = alignedFrom(e);
+  }
+  return npos;
+}
+
+bool LineReader::skipPastRunLine(std::string_view target) {
+  std::string& head = scratch_;
+  for (;;) {
+    if (!nextLineStart()) return false;
+    const std::size_t tail = bufferedTailStart();
+    const std::size_t next =
+        findRunLine(static_cast<unsigned char>(target[0]), target.size(), tail);
+    if (next != npos) {
+      cursor_ = next;
+      return true;
+    }
+    // The last line reaches into the next block: read it the general way.
+    cursor_ = tail;
     bool terminated;
     const std::int64_t length = readLineHead(head, target.size() + 1, terminated);
     if (length < 0 || !terminated) return false;

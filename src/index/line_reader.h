@@ -51,7 +51,15 @@ class LineReader {
   // Reads lines up to and including the next one that equals `target` and is ended by a
   // terminator; true when it came, false at the end of the file or at a line that runs into it.
   // Compares lines in the buffer without copying them: the index build skips every body line.
+  // A target of 31 or more copies of one byte (the divider) is found without visiting each line.
   bool skipPastLine(std::string_view target);
+
+  // With read-ahead on, the blocks behind the current one are read on a second thread while the
+  // caller works through the current one, so that the kernel's copy into memory and the scan run
+  // side by side. What the caller sees stays the same: a block that came short (the end of the
+  // file as it was then) is read again when it is due, and a truncation or in-place rewrite is
+  // still checked before every block.
+  void setReadAhead(bool on);
 
   // Length of the file in bytes, as of the last block read (or of now, if nothing was read yet).
   std::int64_t lastKnownLength() const { return lastKnownLength_; }
@@ -63,7 +71,13 @@ class LineReader {
   bool changedUnderneath() const { return changed_; }
 
  private:
-  bool fill();  // reads the next block behind the buffered bytes; false when none came
+  struct ReadAhead;
+  bool fill();          // reads the next block behind the buffered bytes; false when none came
+  int takeReadAhead();  // a block from the read-ahead: 1 taken, 0 read it here instead, -1 none
+  void startReadAhead();
+  bool skipPastRunLine(std::string_view target);
+  std::size_t findRunLine(unsigned char c, std::size_t length, std::size_t end) const;
+  std::size_t bufferedTailStart() const;
   bool bufferedTailStillInFile();
   bool nextLineStart();  // a byte of the next line is buffered; false at the end of the file
 
@@ -77,6 +91,9 @@ class LineReader {
   std::int64_t lastKnownLength_ = 0;
   bool changed_ = false;
   bool pendingLf_ = false;  // the last line ended at a CR that was the last byte of the file
+  bool readAheadWanted_ = false;
+  std::unique_ptr<ReadAhead> ahead_;
+  std::string scratch_;  // the line head of skipPastLine's general path
 };
 
 // Reads up to `count` bytes at the 1-based `position` of the file; fewer near its end.

@@ -1,6 +1,7 @@
-// The line reader against the plain line split, over arbitrary bytes and tiny read blocks: every
-// line, its kept head, its length, its terminator and the position it started at; reading on
-// after the file grew, also when the growth completes a CR LF; seeks; and the raw byte reads.
+// The line reader against the plain line split, over arbitrary bytes and tiny read blocks, read
+// ahead on a worker thread or not: every line, its kept head, its length, its terminator and the
+// position it started at; reading on after the file grew, also when the growth completes a CR LF;
+// seeks; and the raw byte reads.
 #include <cstdint>
 #include <string>
 
@@ -57,6 +58,7 @@ void run(Input& in) {
   writeFile(path, bytes.substr(0, cut));
   {
     LineReader reader(path, blockSize);
+    reader.setReadAhead(blockSize % 2 == 1);  // odd sizes read ahead on the worker thread
     KORVA_FUZZ_CHECK(reader.lastKnownLength() == static_cast<std::int64_t>(cut), "length");
     readAndCompare(reader, bytes.substr(0, cut), 0, keep);
     writeFile(path, bytes.substr(cut), true);

@@ -106,6 +106,9 @@ TEST(ClsIndexTest, ResumeAddsOnlyNewBlocksAndMatchesAFreshBuild) {
     EXPECT_EQ(index.entries()[i].keyView(), fresh.entries()[i].keyView());
     EXPECT_EQ(index.entries()[i].position, fresh.entries()[i].position);
   }
+  // Lines formatted while the builds added the entries, then written as they are.
+  ASSERT_TRUE(index.SaveIndex());
+  EXPECT_EQ(logs.dir.read("HtmlResponse.idx"), logs.indexFile());
 }
 
 TEST(ClsIndexTest, ReplacedLogIsRebuiltFromTheStart) {
@@ -126,6 +129,12 @@ TEST(ClsIndexTest, ReplacedLogIsRebuiltFromTheStart) {
   EXPECT_EQ(index.size(), 3u);
   EXPECT_EQ(index.QueryIndex(makeKey(0)), 0);
   EXPECT_EQ(index.QueryIndex(makeKey(100)), 1);
+  // The loaded entries and their lines are gone with the rebuild; only the new ones are saved.
+  std::string lines;
+  for (int i = 0; i < 3; ++i)
+    lines += makeKey(100 + i) + " - " + std::to_string(other.positions[i]) + "\r\n";
+  ASSERT_TRUE(index.SaveIndex());
+  EXPECT_EQ(logs.dir.read("HtmlResponse.idx"), lines);
 }
 
 TEST(ClsIndexTest, UnfinishedBlockIsIndexedThenSkippedOnResume) {

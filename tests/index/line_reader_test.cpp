@@ -36,8 +36,9 @@ std::vector<Line> referenceSplit(const std::string& bytes) {
   return lines;
 }
 
-std::vector<Line> readAll(const std::string& path, std::size_t blockSize) {
+std::vector<Line> readAll(const std::string& path, std::size_t blockSize, bool readAhead = false) {
   LineReader reader(path, blockSize);
+  reader.setReadAhead(readAhead);
   std::vector<Line> lines;
   std::string line;
   for (;;) {
@@ -65,8 +66,44 @@ TEST(LineReaderTest, AgreesWithPlainSplitForEveryBlockSize) {
     for (char& c : bytes) c = alphabet[rng() % 4];
     dir.write("f", bytes);
     std::size_t blockSize = 1 + rng() % 9;
-    ASSERT_EQ(readAll(dir.file("f"), blockSize), referenceSplit(bytes))
-        << "bytes of round " << round << ", block size " << blockSize;
+    const bool readAhead = round % 2 == 1;
+    ASSERT_EQ(readAll(dir.file("f"), blockSize, readAhead), referenceSplit(bytes))
+        << "bytes of round " << round << ", block size " << blockSize << ", read-ahead "
+        << readAhead;
+  }
+}
+
+// The divider skip looks only at aligned runs of hyphens: dividers at every offset against the
+// block edges, runs one hyphen short or long, lone LFs and CRs in front, and line ends cut by the
+// end of a block or of the file.
+TEST(LineReaderTest, DividerSkipAgreesWithPlainSplit) {
+  TempDir dir;
+  std::mt19937 rng(11);
+  const std::string divider(47, '-');
+  const char* pieces[] = {"\r\n", "\r", "\n", "ab", "-", "----------------"};
+  for (int round = 0; round < 400; ++round) {
+    std::string bytes;
+    while (bytes.size() < 40 + rng() % 3000) {
+      const unsigned pick = rng() % 10;
+      if (pick < 6)
+        bytes += pieces[pick];
+      else
+        bytes += std::string(45 + rng() % 5, '-');  // 45 to 49 hyphens
+    }
+    dir.write("f", bytes);
+    std::vector<std::int64_t> expected;  // the position after each divider with its line end
+    for (const Line& l : referenceSplit(bytes)) {
+      const std::size_t end = static_cast<std::size_t>(l.position - 1) + l.text.size();
+      if (l.text != divider || end == bytes.size()) continue;
+      const bool lf = end + 1 < bytes.size() && bytes[end + 1] == '\n';
+      expected.push_back(static_cast<std::int64_t>(end) + (lf ? 3 : 2));
+    }
+    const std::size_t blockSize = round % 3 == 0 ? 1 << 20 : 1 + rng() % 300;
+    LineReader reader(dir.file("f"), blockSize);
+    reader.setReadAhead(round % 2 == 1);
+    std::vector<std::int64_t> got;
+    while (reader.skipPastLine(divider)) got.push_back(reader.position());
+    ASSERT_EQ(got, expected) << "round " << round << ", block size " << blockSize;
   }
 }
 
@@ -88,34 +125,42 @@ TEST(LineReaderTest, HeadKeepsPrefixButReportsFullLength) {
 }
 
 TEST(LineReaderTest, SeekAndGrowthAfterTheEnd) {
-  TempDir dir;
-  dir.write("f", "aa\r\nbb\r\n");
-  LineReader reader(dir.file("f"), 3);
-  std::string line;
-  reader.seek(5);
-  ASSERT_TRUE(reader.readLine(line));
-  EXPECT_EQ(line, "bb");
-  EXPECT_FALSE(reader.readLine(line));
-  EXPECT_TRUE(reader.atEnd());
-  dir.append("f", "cc\r\n");  // the recorder keeps writing
-  ASSERT_TRUE(reader.readLine(line));
-  EXPECT_EQ(line, "cc");
-  reader.seek(1);
-  ASSERT_TRUE(reader.readLine(line));
-  EXPECT_EQ(line, "aa");
+  for (bool readAhead : {false, true}) {
+    TempDir dir;
+    dir.write("f", "aa\r\nbb\r\n");
+    LineReader reader(dir.file("f"), 3);
+    reader.setReadAhead(readAhead);
+    std::string line;
+    reader.seek(5);
+    ASSERT_TRUE(reader.readLine(line));
+    EXPECT_EQ(line, "bb");
+    EXPECT_FALSE(reader.readLine(line));
+    EXPECT_TRUE(reader.atEnd());
+    dir.append("f", "cc\r\n");  // the recorder keeps writing
+    ASSERT_TRUE(reader.readLine(line));
+    EXPECT_EQ(line, "cc");
+    reader.seek(1);
+    ASSERT_TRUE(reader.readLine(line));
+    EXPECT_EQ(line, "aa");
+  }
 }
 
 TEST(LineReaderTest, TruncationWhileReadingEndsCleanly) {
-  TempDir dir;
-  dir.write("f", std::string(10000, 'a') + "\r\n" + std::string(10000, 'b') + "\r\n");
-  LineReader reader(dir.file("f"), 1024);
-  std::string line;
-  ASSERT_TRUE(reader.readLine(line));
-  ASSERT_EQ(::truncate(dir.file("f").c_str(), 100), 0);
-  // What was already buffered may still come; then the reader sees the new end and stops.
-  int more = 0;
-  while (reader.readLine(line)) ASSERT_LT(++more, 2);
-  EXPECT_FALSE(reader.readLine(line));
+  for (bool readAhead : {false, true}) {
+    TempDir dir;
+    dir.write("f", std::string(10000, 'a') + "\r\n" + std::string(10000, 'b') + "\r\n");
+    LineReader reader(dir.file("f"), 1024);
+    reader.setReadAhead(readAhead);
+    std::string line;
+    ASSERT_TRUE(reader.readLine(line));
+    ASSERT_EQ(::truncate(dir.file("f").c_str(), 100), 0);
+    // What was already buffered or read ahead may still come; then the reader sees the new end
+    // and stops, and says the file changed under it.
+    int more = 0;
+    while (reader.readLine(line)) ASSERT_LT(++more, 2);
+    EXPECT_FALSE(reader.readLine(line));
+    EXPECT_TRUE(reader.changedUnderneath());
+  }
 }
 
 TEST(LineReaderTest, MissingFileAndFolderGiveGermanErrors) {
