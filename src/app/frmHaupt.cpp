@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -16,6 +17,7 @@
 #include "app/request_list_model.h"
 #include "app/user_dialogs.h"
 #include "capture/capture.h"
+#include "capture/row_filter.h"
 #include "index/clsIndex.h"
 #include "view/clsTextBox.h"
 #include "view/qt_text.h"
@@ -189,7 +191,7 @@ void frmHaupt::createControls() {
   lstRequest->setFont(fixedFont(9.75));
   connect(lstRequest->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) {
-            if (current.isValid()) lstRequest_Click();
+            if (current.isValid() && !suppressDisplay_) lstRequest_Click();
           });
 
   txtRequest = new QPlainTextEdit(client_);
@@ -275,6 +277,7 @@ void frmHaupt::createMenus() {
       addAction(ansicht, "mnuAnsichtEntferneKommentare", QStringLiteral("&Kommentare entfernen"),
                 QKeySequence(Qt::Key_F8), &frmHaupt::mnuAnsichtEntferneKommentare_Click);
   mnuAnsichtEntferneKommentare->setCheckable(true);
+  createFindControls();
 }
 
 void frmHaupt::Form_Load() {
@@ -298,12 +301,16 @@ void frmHaupt::mnuDateiAktualisieren_Click() {
   ++busy_;
   Finally done([this] { --busy_; });
   try {
-    const int selected = lstRequest->currentIndex().row();
-    const std::string selectedText(requestModel_->line(selected));
+    // The selection is restored by the request's row in the log and its text; a filter stays
+    // and is applied to the new rows.
+    const int listRow = lstRequest->currentIndex().row();
+    const int selected = requestModel_->captureRow(listRow);
+    const std::string selectedText(requestModel_->line(listRow));
     requestModel_->reset([this] { capture_->reloadRows(); });
-    if (selected >= 0 && requestModel_->count() > selected &&
-        requestModel_->line(selected) == selectedText) {
-      lstRequest->setCurrentIndex(requestModel_->index(selected));
+    applyFilterNow();
+    const int restored = requestModel_->listRow(selected);
+    if (restored >= 0 && requestModel_->line(restored) == selectedText) {
+      lstRequest->setCurrentIndex(requestModel_->index(restored));
     }
     mnuDateiAktualisieren->setEnabled(false);
     frmProgress->show();
@@ -330,7 +337,7 @@ void frmHaupt::cIndex_Progress(std::uint8_t& PercentComplete, bool& Cancel) {
 }
 
 void frmHaupt::lstRequest_Click() {
-  const int row = lstRequest->currentIndex().row();
+  const int row = requestModel_->captureRow(lstRequest->currentIndex().row());
   if (row < 0) {
     // Nothing selected: an empty key would find the block after the first empty line, which
     // means nothing to the user.
@@ -371,6 +378,7 @@ void frmHaupt::lstRequest_Click() {
 }
 
 void frmHaupt::showResponse(const QString& text) {
+  clearSourceMatches();
   cSource->setText(text);
   brwBrowser->setBodyHtml(text);
   if (!brwBrowser->isHidden())
@@ -531,7 +539,9 @@ bool frmHaupt::handleKeyPreview(QObject* watched, QEvent* event) {
   if (focus ? widget != focus : widget != this) return false;
   auto* key = static_cast<QKeyEvent*>(event);
   if (key->key() == Qt::Key_F || key->key() == Qt::Key_F3) {
-    keySearch_->keyDown(key->key() == Qt::Key_F ? kKeyF : kKeyF3, modifierBits(key->modifiers()));
+    if (keySearch_->keyDown(key->key() == Qt::Key_F ? kKeyF : kKeyF3,
+                            modifierBits(key->modifiers())))
+      updateSourceMatches();
   }
   return false;
 }
@@ -539,6 +549,10 @@ bool frmHaupt::handleKeyPreview(QObject* watched, QEvent* event) {
 bool frmHaupt::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
     case QEvent::KeyPress:
+      if (watched == txtFilter && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        txtFilter->clear();
+        return true;
+      }
       if (cSource) handleKeyPreview(watched, event);
       break;
     case QEvent::MouseMove:

@@ -9,14 +9,22 @@
 #include <QPointer>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/key_search.h"
 #include "app/layout.h"
 #include "app/splitter.h"
 
 class QAction;
+class QDockWidget;
 class QFrame;
 class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QToolBar;
+class QTreeWidget;
+class QTreeWidgetItem;
 class QListView;
 class QPlainTextEdit;
 class QTimer;
@@ -26,6 +34,7 @@ namespace korva {
 class Capture;
 class clsIndex;
 class clsTextBox;
+class FilterRun;
 class RenderedView;
 class RequestListModel;
 class UserDialogs;
@@ -56,6 +65,25 @@ class frmHaupt : public QMainWindow {
 
   // Lays out every pane for the current client size.
   void ArrangeControls();
+
+  // Finding things: the list filter, the search over all responses and its hits, the matches of
+  // the source search. Beside the fixed menus; in frmHaupt_find.cpp.
+  void setFilterText(const QString& text);
+  // Runs the filter of the field to its end now, as a refresh does.
+  void applyFilterNow();
+  // Asks for a term and searches every listed response; the hits list shows what is found.
+  void mnuSuchenAlleAntworten_Click();
+  void runResponseSearch(const QString& term);
+  void cancelResponseSearch() { searchCancel_ = true; }
+  bool responseSearchRunning() const { return searchRunning_; }
+  QTreeWidget* hitList() const { return lstHits; }
+  void showHit(QTreeWidgetItem* item);
+  // Occurrences of LastSearchTerm in the source text, and the one that is selected (from 1; 0
+  // when the selection is none of them).
+  std::size_t sourceMatchCount() const { return sourceMatches_.size(); }
+  std::size_t currentSourceMatch() const;
+  QString filterCountText() const;
+  QString filterHintText() const;
 
   bool UnloadRequested() const { return UnloadRequested_; }
   float ListHeightRatio() const { return ListHeightRatio_; }
@@ -94,6 +122,15 @@ class frmHaupt : public QMainWindow {
   void windowMouseMove(float yTwips);
   void handleMouse(QObject* watched, QEvent* event);
   bool handleKeyPreview(QObject* watched, QEvent* event);
+  void createFindControls();
+  void startFilter();
+  void filterStep();
+  void showKept(std::vector<std::uint32_t> kept, bool filtered);
+  void updateFilterCount();
+  // After a source search: finds every occurrence, highlights those in view, counts.
+  void updateSourceMatches();
+  void highlightVisibleMatches();
+  void clearSourceMatches();
 
   std::unique_ptr<UserDialogs> ownDialogs_;
   UserDialogs* dialogs_;
@@ -107,6 +144,14 @@ class frmHaupt : public QMainWindow {
   std::unique_ptr<KeySearch> keySearch_;
   SplitterDrag splitter_;
   LayoutResult layout_;
+
+  std::unique_ptr<FilterRun> filterRun_;
+  std::vector<std::size_t> sourceMatches_;
+  std::size_t sourceMatchLength_ = 0;
+  bool suppressDisplay_ = false;  // a selection restored after filtering shows nothing anew
+  bool searchRunning_ = false;
+  bool searchCancel_ = false;
+  QString allSearchTerm_;
 
   bool UnloadRequested_ = false;
   bool programUnload_ = false;
@@ -128,12 +173,22 @@ class frmHaupt : public QMainWindow {
   QFrame* Line3 = nullptr;
   QFrame* Line4 = nullptr;
   QTimer* tmeUnload = nullptr;
+  QToolBar* tbrFilter = nullptr;
+  QLineEdit* txtFilter = nullptr;
+  QLabel* lblFilterCount = nullptr;
+  QLabel* lblFilterHint = nullptr;
+  QTimer* tmeFilter = nullptr;
+  QDockWidget* dckTreffer = nullptr;
+  QTreeWidget* lstHits = nullptr;
+  QProgressBar* prgSearch = nullptr;
+  QPushButton* cmdSearchCancel = nullptr;
 
   QAction* mnuDateiAktualisieren = nullptr;
   QAction* mnuDateiBeenden = nullptr;
   QAction* mnuAnsichtBrowserQuelltext = nullptr;
   QAction* mnuAnsichtEntferneJavaScript = nullptr;
   QAction* mnuAnsichtEntferneKommentare = nullptr;
+  QAction* mnuSuchenAlleAntworten = nullptr;
 };
 
 }  // namespace korva

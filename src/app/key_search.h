@@ -63,6 +63,8 @@ class KeySearch {
   void findNext();
 
   const std::u16string& LastSearchTerm() const { return LastSearchTerm_; }
+  // A term found elsewhere (the search over all responses) becomes the one F3 goes on with.
+  void setLastSearchTerm(std::u16string term) { LastSearchTerm_ = std::move(term); }
 
  private:
   // Selects the next occurrence at or behind the current selection, wrapping once to the start.

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <cstdint>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 namespace korva {
 
@@ -30,7 +33,16 @@ class RequestListModel : public QAbstractListModel {
     endResetModel();
   }
 
+  // Shows only these rows of the capture (ascending); without, every row.
+  void setKept(std::optional<std::vector<std::uint32_t>> kept);
+  bool isFiltered() const { return kept_.has_value(); }
+  // Rows of the list, which under a filter are fewer than the capture's.
   int count() const;
+  int totalCount() const;
+  // The capture row that list row `row` shows, or -1.
+  int captureRow(int row) const;
+  // The list row that shows capture row `captureRow`, or -1 when the filter hides it.
+  int listRow(int captureRow) const;
   // The entry's bytes as the file holds them; empty for a row out of range.
   std::string_view line(int row) const;
 
@@ -39,6 +51,7 @@ class RequestListModel : public QAbstractListModel {
 
  private:
   const RequestRows* rows_;
+  std::optional<std::vector<std::uint32_t>> kept_;
 };
 
 }  // namespace korva

@@ -375,7 +375,7 @@ void clsIndex::addBlock(std::string_view key, std::int64_t position) {
     }
     return;
   }
-  // The position table and the key table each refuse the duplicate and each say so.
+  // Reported twice, as the engine always has: the window and its tests count on two boxes.
   const std::string text = std::string(kDuplicateKeyDescription) + "\r\n\r\n" + utf8FromLine(key);
   report(text);
   report(text);

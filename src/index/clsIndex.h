@@ -71,7 +71,6 @@ class clsIndex {
   std::size_t size() const { return positions_.size(); }
   const KeyTable& entries() const { return positions_; }
   Outcome lastOutcome() const { return lastOutcome_; }
-  const std::string& folder() const { return folder_; }
 
  private:
   void BuildIndex();

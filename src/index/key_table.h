@@ -60,7 +60,6 @@ class KeyTable {
   bool add(std::string_view key, std::int64_t position);
   // Position stored under the key, or 0 when it is absent.
   std::int64_t find(std::string_view key) const;
-  bool contains(std::string_view key) const { return findSlot(key) != kNone; }
 
   // Starts fetching the slot where the key would go: a caller with many keys at hand prefetches
   // a batch, then adds or finds them, and their memory accesses overlap.

@@ -7,8 +7,10 @@
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <memory>
 
 #include "app/frmHaupt.h"
@@ -442,6 +444,64 @@ class TestFrmHaupt : public QObject {
     QCOMPARE(s.dialogs.messages[2].icon, UserDialogs::Icon::Critical);
     QVERIFY(action(w, "mnuDateiAktualisieren")->isEnabled());
     QVERIFY(child<QFrame>(w, "frmProgress")->isHidden());
+  }
+
+  // Filter the list, refresh under the filter, search all responses, follow a hit, and see the
+  // source search count and highlight its matches.
+  void findingThingsInACapture() {
+    Started s;
+    writeLogs(s.dir, 30, "<b>x</b>");
+    s.dir.append("HtmlResponse.log", makeBlock(makeKey(99), "needle NEEDLE needle"));
+    s.dir.append("HtmlRequest.log", makeRequestLine(makeKey(99), "GET http://other/needle"));
+    s.start();
+    frmHaupt& w = *s.window;
+    auto* list = child<QListView>(w, "lstRequest");
+    w.setFilterText(QStringLiteral("host/1 -host/12"));
+    QVERIFY(QTest::qWaitFor([&] { return w.requestModel()->isFiltered(); }));
+    // host/1, host/10..19 without host/12
+    QCOMPARE(w.requestModel()->count(), 10);
+    QCOMPARE(w.filterCountText(), QStringLiteral("10 von 31 Anfragen"));
+    select(w, 2);  // host/11: what a row shows is its own request, whatever its list position
+    QVERIFY(sourceText(w).contains(QStringLiteral("body 11")));
+    // A refresh keeps the filter, applies it to the new rows and keeps the selection.
+    s.dir.append("HtmlRequest.log", makeRequestLine(makeKey(100), "GET http://host/100 HTTP/1.1"));
+    s.dir.append("HtmlResponse.log", makeBlock(makeKey(100), "new"));
+    w.mnuDateiAktualisieren_Click();
+    QCOMPARE(w.requestModel()->count(), 11);
+    QCOMPARE(w.requestModel()->captureRow(list->currentIndex().row()), 11);
+    w.setFilterText(QStringLiteral("/[/"));  // a bad expression: a hint, the list as it was
+    QVERIFY(!w.filterHintText().isEmpty());
+    QCOMPARE(w.requestModel()->count(), 11);
+    QTest::keyClick(w.findChild<QWidget*>(QStringLiteral("txtFilter")), Qt::Key_Escape);
+    QVERIFY(QTest::qWaitFor([&] { return !w.requestModel()->isFiltered(); }));
+    QCOMPARE(w.requestModel()->count(), 32);
+
+    // Search all responses; following a hit hidden by the filter clears the filter.
+    w.setFilterText(QStringLiteral("host"));
+    QVERIFY(QTest::qWaitFor([&] { return w.requestModel()->count() == 31; }));
+    w.runResponseSearch(QStringLiteral("NEEDLE"));
+    QCOMPARE(w.hitList()->topLevelItemCount(), 1);
+    QCOMPARE(w.hitList()->topLevelItem(0)->text(1), QStringLiteral("3"));
+    QCOMPARE(w.hitList()->topLevelItem(0)->text(2), QStringLiteral("needle NEEDLE needle"));
+    w.showHit(w.hitList()->topLevelItem(0));
+    QVERIFY(!w.requestModel()->isFiltered());
+    QCOMPARE(w.requestModel()->captureRow(list->currentIndex().row()), 30);
+    QCOMPARE(w.LastSearchTerm(), std::u16string(u"NEEDLE"));
+    QCOMPARE(w.source()->SelStart(), 0);
+    QCOMPARE(w.sourceMatchCount(), 3u);
+    QCOMPARE(w.currentSourceMatch(), 1u);
+    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Treffer 1 von 3"));
+    QCOMPARE(child<QPlainTextEdit>(w, "txtSource_")->extraSelections().size(), 3);
+    // F3 goes on to the next one.
+    w.mnuAnsichtBrowserQuelltext_Click();  // the source view up, with the focus
+    QTest::keyClick(child<QPlainTextEdit>(w, "txtSource_"), Qt::Key_F3);
+    QCOMPARE(w.currentSourceMatch(), 2u);
+    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Treffer 2 von 3"));
+    // A term that is not there says so, without a box.
+    s.dialogs.answers << QStringLiteral("absent");
+    action(w, "mnuSuchenSuchen")->trigger();
+    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("„absent“ nicht gefunden"));
+    QVERIFY(s.dialogs.messages.empty());
   }
 };
 
