@@ -67,7 +67,7 @@ AsciiNoCaseFinder::AsciiNoCaseFinder(std::string_view term) : folded_(term) {
   // The rarest byte, and the rarest one not next to it: neighbours go together too often ("qu")
   // to sift out more than one of them. For a one-byte term both anchors are that byte.
   auto rarer = [&](std::size_t k, std::size_t than) {
-    return frequencyRank(folded_[k]) > frequencyRank(folded_[than]);
+    return frequencyRank(folded_[k]) < frequencyRank(folded_[than]);
   };
   for (std::size_t k = 1; k < folded_.size(); ++k)
     if (rarer(k, rare_[0])) rare_[0] = k;
