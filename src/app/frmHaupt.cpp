@@ -527,6 +527,14 @@ bool frmHaupt::handleKeyPreview(QObject* watched, QEvent* event) {
   // widget it is delivered to, and then passed on unchanged.
   auto* widget = qobject_cast<QWidget*>(watched);
   if (!widget || widget->window() != this) return false;
+  // A key the receiver ignores goes on to its parent as the same event. A prompt that took and
+  // gave back the focus meanwhile can make that parent pass the focus test below, so a delivery
+  // to the parent of the last receiver of the same event is never a new key press.
+  const bool passedOn =
+      event == lastKeyEvent_ && lastKeyReceiver_ && widget == lastKeyReceiver_->parentWidget();
+  lastKeyEvent_ = event;
+  lastKeyReceiver_ = widget;
+  if (passedOn) return false;
   QWidget* focus = QApplication::focusWidget();
   if (focus ? widget != focus : widget != this) return false;
   auto* key = static_cast<QKeyEvent*>(event);

@@ -108,6 +108,10 @@ class frmHaupt : public QMainWindow {
   SplitterDrag splitter_;
   LayoutResult layout_;
 
+  // The key event last seen by the key preview and the widget it was delivered to.
+  const QEvent* lastKeyEvent_ = nullptr;
+  QPointer<QWidget> lastKeyReceiver_;
+
   bool UnloadRequested_ = false;
   bool programUnload_ = false;
   int busy_ = 0;  // refreshes and displays on the stack; the deferred close waits for them

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFrame>
+#include <QInputDialog>
 #include <QLabel>
 #include <QListView>
 #include <QPlainTextEdit>
@@ -339,6 +340,48 @@ class TestFrmHaupt : public QObject {
     QCOMPARE(s.dialogs.prompts.back().defaultText, QStringLiteral("abc"));
     QCOMPARE(w.source()->SelStart(), 0);  // not found: nothing changes
     QCOMPARE(w.LastSearchTerm(), std::u16string(u"zzz"));
+  }
+
+  void ctrlFRunsOnceWhenARealPromptTakesTheFocus() {
+    Started s;
+    s.dir.write("HtmlRequest.log", makeRequestLine(makeKey(1)));
+    s.dir.write("HtmlResponse.log", makeBlock(makeKey(1), "abc abc\r\n"));
+    s.start();
+    frmHaupt& w = *s.window;
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    select(w, 0);
+    action(w, "mnuAnsichtBrowserQuelltext")->trigger();
+    auto* source = child<QPlainTextEdit>(w, "txtSource_");
+    QTRY_COMPARE(QApplication::focusWidget(), source);
+    // The prompt is a real modal dialog: it takes the focus and gives it back when it closes,
+    // closed by Enter, by Escape, or left open while F3 is pressed.
+    for (Qt::Key closeKey : {Qt::Key_Return, Qt::Key_Escape}) {
+      const std::size_t before = s.dialogs.prompts.size();
+      s.dialogs.onPrompt = [&] {
+        QInputDialog prompt(&w);
+        QTimer::singleShot(50, &prompt, [&] {
+          QWidget* focus = QApplication::focusWidget();
+          QTest::keyClick(focus ? focus : &prompt, closeKey);
+        });
+        QTimer::singleShot(5000, &prompt, &QDialog::reject);  // never hang the suite
+        prompt.exec();
+      };
+      s.dialogs.answers << QStringLiteral("abc");
+      w.activateWindow();  // the window manager's part once the prompt has gone
+      QVERIFY(QTest::qWaitForWindowActive(&w));
+      QTRY_COMPARE(QApplication::focusWidget(), source);
+      QTest::keyClick(source, Qt::Key_F, Qt::ControlModifier);
+      QCOMPARE(s.dialogs.prompts.size(), before + 1);
+    }
+    s.dialogs.onPrompt = nullptr;
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTRY_COMPARE(QApplication::focusWidget(), source);
+    const int at = w.source()->SelStart();
+    QTest::keyClick(source, Qt::Key_F3);
+    QCOMPARE(w.source()->SelStart(), at == 0 ? 4 : 0);
+    QCOMPARE(s.dialogs.prompts.size(), std::size_t{2});
   }
 
   void keysWorkWhileTheRenderedViewHasTheFocus() {
