@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFile>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QItemSelectionModel>
@@ -167,9 +169,9 @@ frmHaupt::~frmHaupt() {
   releaseIndex();
 }
 
-void frmHaupt::releaseIndex() {
+bool frmHaupt::releaseIndex() {
   cIndex = nullptr;
-  capture_->releaseIndex();
+  return capture_->releaseIndex();
 }
 
 void frmHaupt::createControls() {
@@ -416,7 +418,18 @@ void frmHaupt::closeEvent(QCloseEvent* event) {
     return;
   }
   event->accept();
-  releaseIndex();
+  if (!releaseIndex()) {
+    // The engine keeps quiet about it; only the window knows a user is there to tell.
+    dialogs_->messageBox(
+        QStringLiteral("Der Index konnte im Ordner „%1“ nicht gespeichert werden. Er wird beim "
+                       "nächsten Öffnen des Ordners neu aufgebaut.")
+            .arg(absoluteFolder()),
+        UserDialogs::Icon::Warning, kAppTitle);
+  }
+}
+
+QString frmHaupt::absoluteFolder() const {
+  return QDir(QFile::decodeName(capture_->folder().c_str())).absolutePath();
 }
 
 void frmHaupt::tmeUnload_Timer() {

@@ -54,6 +54,9 @@ class frmHaupt : public QMainWindow {
   void cIndex_Progress(std::uint8_t& PercentComplete, bool& Cancel);
   void tmeUnload_Timer();
 
+  // The folder of the logs, absolute.
+  QString absoluteFolder() const;
+
   // Lays out every pane for the current client size.
   void ArrangeControls();
 
@@ -87,8 +90,8 @@ class frmHaupt : public QMainWindow {
   // The deferred close: every close but the program's own is refused and retried by the timer.
   void Form_QueryUnload(bool& cancel, bool programUnload);
   void showResponse(const QString& text);
-  // Saves and releases the index; the window is going.
-  void releaseIndex();
+  // Saves and releases the index; the window is going. False when the save failed.
+  bool releaseIndex();
   void applyLayout();
   SplitterBand splitterBand() const;
   void windowMouseMove(float yTwips);

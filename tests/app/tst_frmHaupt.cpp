@@ -6,7 +6,9 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QListView>
+#include <QMenu>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -14,6 +16,7 @@
 
 #include "app/frmHaupt.h"
 #include "app/request_list_model.h"
+#include "app/translations.h"
 #include "fake_dialogs.h"
 #include "index/clsIndex.h"
 #include "test_util.h"
@@ -29,6 +32,8 @@ using korva::testing::makeRequestLine;
 using korva::testing::TempDir;
 
 namespace {
+
+bool germanInstalled = false;  // set by main(), as the program does it
 
 // A folder with `count` requests; block i has body "<p>body i</p>" plus `extra`.
 void writeLogs(const TempDir& dir, int count, const std::string& extra = "") {
@@ -185,6 +190,46 @@ class TestFrmHaupt : public QObject {
     QVERIFY(waitUntilClosed(w));
     QVERIFY(s.dir.exists("HtmlResponse.idx"));
     QCOMPARE(korva::clsIndex(s.dir.path()).size(), 5u);
+  }
+
+  void closeWarnsOnceWhenTheIndexCannotBeSaved() {
+    Started s;
+    writeLogs(s.dir, 3);
+    s.start();
+    frmHaupt& w = *s.window;
+    // Root writes through any mode bits; a folder that is gone cannot be written by anyone.
+    const std::string moved = s.dir.path() + "-moved";
+    QCOMPARE(::rename(s.dir.path().c_str(), moved.c_str()), 0);
+    w.close();
+    const bool closed = waitUntilClosed(w);
+    ::rename(moved.c_str(), s.dir.path().c_str());
+    QVERIFY(closed);  // the close goes on
+    s.window.reset();
+    QCOMPARE(s.dialogs.messages.size(), std::size_t{1});
+    QCOMPARE(s.dialogs.messages[0].icon, UserDialogs::Icon::Warning);
+    QVERIFY(s.dialogs.messages[0].text.contains(QString::fromStdString(s.dir.path())));
+    QVERIFY(s.dialogs.messages[0].text.contains(QStringLiteral("neu aufgebaut")));
+  }
+
+  void qtsOwnDialogsAndMenusAreGerman() {
+    QVERIFY(germanInstalled);
+    Started s;
+    writeLogs(s.dir, 1);
+    s.start();
+    QStringList texts;
+    for (const char* name : {"txtSource_", "txtRequest"}) {
+      std::unique_ptr<QMenu> menu(
+          child<QPlainTextEdit>(*s.window, name)->createStandardContextMenu());
+      for (QAction* a : menu->actions())
+        if (!a->isSeparator()) texts << a->text().section(u'\t', 0, 0);
+    }
+    QInputDialog prompt(s.window.get());
+    prompt.show();  // builds its buttons
+    for (QPushButton* button : prompt.findChildren<QPushButton*>()) texts << button->text();
+    QVERIFY2(texts.contains(QStringLiteral("&Kopieren")), qPrintable(texts.join(u'|')));
+    QVERIFY2(texts.contains(QStringLiteral("Abbrechen")), qPrintable(texts.join(u'|')));
+    for (const char* english : {"Copy", "Select All", "Cancel"})
+      QVERIFY2(!texts.join(u'|').remove(u'&').contains(QLatin1String(english)), english);
   }
 
   void closeDuringABuildCancelsItAndSavesWhatWasIndexed() {
@@ -491,6 +536,7 @@ class TestFrmHaupt : public QObject {
 int main(int argc, char** argv) {
   korva::prepareWebEngineEnvironment();
   QApplication app(argc, argv);
+  germanInstalled = korva::installGermanTranslations();
   TestFrmHaupt test;
   return QTest::qExec(&test, argc, argv);
 }
