@@ -13,9 +13,11 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QStatusBar>
 #include <QTimer>
 
 #include "app/request_list_model.h"
+#include "app/status_texts.h"
 #include "app/user_dialogs.h"
 #include "capture/capture.h"
 #include "index/clsIndex.h"
@@ -41,6 +43,10 @@ QFont fixedFont(qreal points) {
   font.setUnderline(false);
   font.setStrikeOut(false);
   return font;
+}
+
+QString fromUtf8(const std::string& s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
 QRect toQRect(const PixelRect& r) { return QRect(r.left, r.top, r.width, r.height); }
@@ -161,6 +167,7 @@ frmHaupt::frmHaupt(std::string folder, UserDialogs* dialogs, QWidget* parent)
   setWindowIcon(icon);
   createControls();
   createMenus();
+  createStatusBar();
   qApp->installEventFilter(this);
 }
 
@@ -279,6 +286,75 @@ void frmHaupt::createMenus() {
   mnuAnsichtEntferneKommentare->setCheckable(true);
 }
 
+void frmHaupt::createStatusBar() {
+  QStatusBar* bar = statusBar();
+  bar->setObjectName(QStringLiteral("staStatus"));
+  auto field = [bar](const char* name, int stretch) {
+    auto* label = new QLabel(bar);
+    label->setObjectName(QString::fromLatin1(name));
+    bar->addPermanentWidget(label, stretch);
+    return label;
+  };
+  lblStatusFolder_ = field("lblStatusFolder", 1);
+  // A long path must not widen the window; it is cut on the right.
+  lblStatusFolder_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  lblStatusCount_ = field("lblStatusCount", 0);
+  lblStatusIndex_ = field("lblStatusIndex", 0);
+  lblStatusResponse_ = field("lblStatusResponse", 0);
+  lblStatusBlocked_ = field("lblStatusBlocked", 0);
+  lblStatusFolder_->setText(absoluteFolder());
+  lblStatusFolder_->setToolTip(absoluteFolder());
+  connect(brwBrowser, &RenderedView::blockedRequestCountChanged, this,
+          [this](int count) { lblStatusBlocked_->setText(fromUtf8(blockedText(count))); });
+  QAbstractItemModel* model = lstRequest->model();
+  connect(model, &QAbstractItemModel::modelReset, this, &frmHaupt::updateStatusCount);
+  connect(model, &QAbstractItemModel::layoutChanged, this, &frmHaupt::updateStatusCount);
+  connect(model, &QAbstractItemModel::rowsInserted, this, &frmHaupt::updateStatusCount);
+  connect(model, &QAbstractItemModel::rowsRemoved, this, &frmHaupt::updateStatusCount);
+  updateStatusCount();
+}
+
+void frmHaupt::showStatusMessage(const QString& text, int timeoutMs) {
+  statusBar()->showMessage(text, timeoutMs);
+}
+
+void frmHaupt::updateStatusCount() {
+  lblStatusCount_->setText(
+      fromUtf8(requestCountText(static_cast<std::uint64_t>(lstRequest->model()->rowCount()),
+                                static_cast<std::uint64_t>(requestModel_->count()))));
+}
+
+void frmHaupt::updateStatusIndex() {
+  IndexState state = IndexState::Unknown;
+  if (indexBuilding_) {
+    state = IndexState::Building;
+  } else if (cIndex) {
+    switch (cIndex->lastOutcome()) {
+      case clsIndex::Outcome::Current:
+        state = IndexState::Current;
+        break;
+      case clsIndex::Outcome::Resumed:
+        state = IndexState::Resumed;
+        break;
+      case clsIndex::Outcome::Rebuilt:
+        state = IndexState::Rebuilt;
+        break;
+      case clsIndex::Outcome::Failed:
+        state = IndexState::Failed;
+        break;
+      case clsIndex::Outcome::None:
+        break;
+    }
+  }
+  lblStatusIndex_->setText(fromUtf8(indexStateText(state, cIndex ? cIndex->size() : 0)));
+}
+
+void frmHaupt::updateStatusResponse() {
+  lblStatusResponse_->setText(
+      lastResponse_.shown ? fromUtf8(responseText(lastResponse_.found, lastResponse_.bodySize))
+                          : QString());
+}
+
 void frmHaupt::Form_Load() {
   ListHeightRatio_ = 0.2f;
   cIndex = &capture_->openIndex();
@@ -314,6 +390,10 @@ void frmHaupt::mnuDateiAktualisieren_Click() {
     cIndex_Progress(zero, cancel);
     errorBoxes_->beginBuild();
     Finally summary([this] { errorBoxes_->endBuild(); });
+    Finally indexState([this] {
+      indexBuilding_ = false;
+      updateStatusIndex();
+    });
     cIndex->InitializeIndex();
     frmProgress->hide();
     mnuDateiAktualisieren->setEnabled(true);
@@ -326,6 +406,10 @@ void frmHaupt::mnuDateiAktualisieren_Click() {
 
 void frmHaupt::cIndex_Progress(std::uint8_t& PercentComplete, bool& Cancel) {
   Cancel = UnloadRequested_;
+  if (!indexBuilding_ && cIndex && cIndex->InBuildIndex()) {
+    indexBuilding_ = true;
+    updateStatusIndex();
+  }
   lblProgress->setText(QStringLiteral("Index wird aufgebaut: %1%").arg(unsigned{PercentComplete}));
   lblProgress->adjustSize();
   QCoreApplication::processEvents();
@@ -337,6 +421,8 @@ void frmHaupt::lstRequest_Click() {
     // Nothing selected: an empty key would find the block after the first empty line, which
     // means nothing to the user.
     txtRequest->clear();
+    lastResponse_ = {};
+    updateStatusResponse();
     showResponse(QString());
     return;
   }
@@ -364,6 +450,8 @@ void frmHaupt::lstRequest_Click() {
       failure = QString::fromUtf8(e.what());
     }
   }
+  lastResponse_ = {failure.isEmpty(), shown.found, shown.bodySize};
+  updateStatusResponse();
   if (!failure.isEmpty()) {
     showResponse(QString());
     dialogs_->messageBox(failure, UserDialogs::Icon::Warning, kAppTitle);

@@ -56,6 +56,10 @@ class frmHaupt : public QMainWindow {
 
   // The folder of the logs, absolute.
   QString absoluteFolder() const;
+  // A passing message in the status bar, over its fields; 0 ms keeps it until the next one.
+  void showStatusMessage(const QString& text, int timeoutMs = 0);
+  // The request count of the status bar, from the list as it stands (filtered or not).
+  void updateStatusCount();
 
   // Lays out every pane for the current client size.
   void ArrangeControls();
@@ -87,6 +91,9 @@ class frmHaupt : public QMainWindow {
 
   void createControls();
   void createMenus();
+  void createStatusBar();
+  void updateStatusIndex();
+  void updateStatusResponse();
   // The deferred close: every close but the program's own is refused and retried by the timer.
   void Form_QueryUnload(bool& cancel, bool programUnload);
   void showResponse(const QString& text);
@@ -135,6 +142,20 @@ class frmHaupt : public QMainWindow {
   QFrame* Line3 = nullptr;
   QFrame* Line4 = nullptr;
   QTimer* tmeUnload = nullptr;
+
+  // The status bar's fields, left to right.
+  QLabel* lblStatusFolder_ = nullptr;
+  QLabel* lblStatusCount_ = nullptr;
+  QLabel* lblStatusIndex_ = nullptr;
+  QLabel* lblStatusResponse_ = nullptr;
+  QLabel* lblStatusBlocked_ = nullptr;
+  bool indexBuilding_ = false;
+  // What the last display found; `shown` is false while no request is shown.
+  struct LastResponse {
+    bool shown = false;
+    bool found = false;
+    std::uint64_t bodySize = 0;
+  } lastResponse_;
 
   QAction* mnuDateiAktualisieren = nullptr;
   QAction* mnuDateiBeenden = nullptr;

@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -285,6 +286,60 @@ class TestFrmHaupt : public QObject {
     QCOMPARE(sourceText(w), QStringLiteral("<p>body 1</p>\n"));
     action(w, "mnuAnsichtEntferneJavaScript")->trigger();
     QCOMPARE(sourceText(w), QStringLiteral("<p>body 1</p><script>evil()</script>\n"));
+  }
+
+  void statusBarFollowsFolderListIndexAndResponse() {
+    Started s;
+    writeLogs(s.dir, 2);  // bodies "<p>body N</p>\r\n": 15 bytes
+    s.dir.append("HtmlRequest.log", makeRequestLine(makeKey(7)) + makeRequestLine(makeKey(8)));
+    s.dir.append("HtmlResponse.log", makeBlock(makeKey(8), ""));  // key 7 has no block
+    s.start();
+    frmHaupt& w = *s.window;
+    auto text = [&](const char* name) { return child<QLabel>(w, name)->text(); };
+    QCOMPARE(text("lblStatusFolder"), QString::fromStdString(s.dir.path()));
+    QCOMPARE(text("lblStatusCount"), QStringLiteral("4 Anfragen"));
+    QCOMPARE(text("lblStatusIndex"), QStringLiteral("Index neu aufgebaut, 3 Einträge"));
+    QCOMPARE(text("lblStatusResponse"), QString());
+    // Below the client area, which keeps the panes.
+    QVERIFY(w.centralWidget()->geometry().bottom() < w.statusBar()->geometry().top());
+    QVERIFY(child<QWidget>(w, "txtSource_")->geometry().bottom() < w.centralWidget()->height());
+
+    w.mnuDateiAktualisieren_Click();
+    QCOMPARE(text("lblStatusIndex"), QStringLiteral("Index aktuell, 3 Einträge"));
+    s.dir.append("HtmlRequest.log", makeRequestLine(makeKey(9)));
+    s.dir.append("HtmlResponse.log", makeBlock(makeKey(9)));
+    QString during;
+    QTimer poll;  // fires in every yield of the refresh
+    poll.setInterval(0);
+    QObject::connect(&poll, &QTimer::timeout, &w, [&] {
+      if (w.index()->InBuildIndex()) during = text("lblStatusIndex");
+    });
+    poll.start();
+    w.mnuDateiAktualisieren_Click();
+    poll.stop();
+    QCOMPARE(during, QStringLiteral("Index wird aufgebaut"));
+    QCOMPARE(text("lblStatusIndex"), QStringLiteral("Index fortgesetzt, 4 Einträge"));
+    QCOMPARE(text("lblStatusCount"), QStringLiteral("5 Anfragen"));
+
+    select(w, 1);
+    QCOMPARE(text("lblStatusResponse"), QStringLiteral("Antwort: 15 Bytes"));
+    select(w, 2);
+    QCOMPARE(text("lblStatusResponse"), QStringLiteral("Keine Antwort aufgezeichnet"));
+    select(w, 3);
+    QCOMPARE(text("lblStatusResponse"), QStringLiteral("Leere Antwort"));
+
+    w.showStatusMessage(QStringLiteral("Treffer 1 von 2"));
+    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Treffer 1 von 2"));
+    // A page that asks the network for an image: the rendered view blocks it and says so.
+    s.dir.append("HtmlRequest.log", makeRequestLine(makeKey(10)));
+    s.dir.append("HtmlResponse.log",
+                 makeBlock(makeKey(10), "<img src='http://example.invalid/a.png'>\r\n"));
+    w.mnuDateiAktualisieren_Click();
+    select(w, 5);
+    QTRY_COMPARE_WITH_TIMEOUT(text("lblStatusBlocked"), QStringLiteral("1 Anfrage blockiert"),
+                              20000);
+    select(w, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(text("lblStatusBlocked"), QString(), 20000);
   }
 
   void filterBeforeAnySelectionShowsEmptyViews() {
