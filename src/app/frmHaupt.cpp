@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
@@ -10,11 +11,13 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QListView>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTimer>
+#include <algorithm>
 
 #include "app/request_list_model.h"
 #include "app/status_texts.h"
@@ -168,6 +171,7 @@ frmHaupt::frmHaupt(std::string folder, UserDialogs* dialogs, QWidget* parent)
   createControls();
   createMenus();
   createStatusBar();
+  createComfortActions();
   qApp->installEventFilter(this);
 }
 
@@ -312,6 +316,56 @@ void frmHaupt::createStatusBar() {
   connect(model, &QAbstractItemModel::rowsInserted, this, &frmHaupt::updateStatusCount);
   connect(model, &QAbstractItemModel::rowsRemoved, this, &frmHaupt::updateStatusCount);
   updateStatusCount();
+}
+
+void frmHaupt::createComfortActions() {
+  auto add = [this](QWidget* owner, const char* name, const QString& caption,
+                    const QKeySequence& shortcut, auto handler) {
+    auto* action = new QAction(caption, owner);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setShortcut(shortcut);
+    connect(action, &QAction::triggered, this, handler);
+    owner->addAction(action);
+    return action;
+  };
+  QMenu* ansicht = findChild<QMenu*>(QStringLiteral("mnuAnsicht"));
+  ansicht->addSeparator();
+  // Alt with the arrows: the plain arrows belong to the view that has the focus.
+  add(ansicht, "mnuAnsichtNaechsteAnfrage", QStringLiteral("&Nächste Anfrage"),
+      QKeySequence(Qt::AltModifier | Qt::Key_Down), [this] { selectAdjacentRequest(1); });
+  add(ansicht, "mnuAnsichtVorherigeAnfrage", QStringLiteral("&Vorherige Anfrage"),
+      QKeySequence(Qt::AltModifier | Qt::Key_Up), [this] { selectAdjacentRequest(-1); });
+
+  lstRequest->setContextMenuPolicy(Qt::ActionsContextMenu);
+  QAction* copy = add(lstRequest, "mnuListeAnfrageKopieren", QStringLiteral("Anfrage &kopieren"),
+                      QKeySequence::Copy, &frmHaupt::copyRequest);
+  copy->setShortcutContext(Qt::WidgetShortcut);
+  add(lstRequest, "mnuListeAntwortKopieren", QStringLiteral("&Antwort kopieren"), QKeySequence(),
+      &frmHaupt::copyResponse);
+}
+
+void frmHaupt::selectAdjacentRequest(int step) {
+  if (!lstRequest->isEnabled()) return;  // a display is reading; the list waits for it
+  QAbstractItemModel* model = lstRequest->model();
+  const int count = model->rowCount();
+  if (count == 0) return;
+  const int row = lstRequest->currentIndex().row();
+  const int next = row < 0 ? (step > 0 ? 0 : count - 1) : std::clamp(row + step, 0, count - 1);
+  if (next == row) return;
+  const QModelIndex index = model->index(next, 0);
+  lstRequest->setCurrentIndex(index);
+  lstRequest->scrollTo(index);
+}
+
+void frmHaupt::copyRequest() {
+  const int row = lstRequest->currentIndex().row();
+  if (row < 0) return;
+  QApplication::clipboard()->setText(txtRequest->toPlainText());
+}
+
+void frmHaupt::copyResponse() {
+  if (lstRequest->currentIndex().row() < 0) return;
+  QApplication::clipboard()->setText(cSource->Text());
 }
 
 void frmHaupt::showStatusMessage(const QString& text, int timeoutMs) {

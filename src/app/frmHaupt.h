@@ -92,6 +92,12 @@ class frmHaupt : public QMainWindow {
   void createControls();
   void createMenus();
   void createStatusBar();
+  // Commands beside the fixed menu items: list navigation, copying.
+  void createComfortActions();
+  // Selects the row `step` rows after the current one of the list as shown, as a click would.
+  void selectAdjacentRequest(int step);
+  void copyRequest();
+  void copyResponse();
   void updateStatusIndex();
   void updateStatusResponse();
   // The deferred close: every close but the program's own is refused and retried by the timer.

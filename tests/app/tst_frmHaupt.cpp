@@ -2,6 +2,7 @@
 // the filters, the view switch, the search keys and the layout.
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QFrame>
 #include <QInputDialog>
 #include <QLabel>
@@ -501,6 +502,50 @@ class TestFrmHaupt : public QObject {
     w.browser()->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6);  // the menu shortcut too
     QCOMPARE(action(w, "mnuAnsichtBrowserQuelltext")->text(), QStringLiteral("&Browser"));
+  }
+
+  void altArrowsWalkTheListAndTheListCopies() {
+    Started s;
+    writeLogs(s.dir, 3);
+    s.start();
+    frmHaupt& w = *s.window;
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto* list = child<QListView>(w, "lstRequest");
+    const QList<QAction*> items = w.findChild<QMenu*>(QStringLiteral("mnuAnsicht"))->actions();
+    QCOMPARE(items.first(), action(w, "mnuAnsichtBrowserQuelltext"));  // the fixed items first
+    QCOMPARE(items.last(), action(w, "mnuAnsichtVorherigeAnfrage"));
+    QCOMPARE(action(w, "mnuAnsichtNaechsteAnfrage")->text(), QStringLiteral("&Nächste Anfrage"));
+
+    auto press = [](Qt::Key key) {
+      QTest::keyClick(QApplication::focusWidget(), key, Qt::AltModifier);
+    };
+    QTRY_VERIFY(QApplication::focusWidget());
+    press(Qt::Key_Down);  // nothing selected: the first row
+    QCOMPARE(list->currentIndex().row(), 0);
+    QWidget* focus = QApplication::focusWidget();  // the rendered view, which is up
+    QVERIFY(focus == w.browser() || w.browser()->isAncestorOf(focus));
+    press(Qt::Key_Down);
+    QCOMPARE(list->currentIndex().row(), 1);
+    QVERIFY(sourceText(w).contains(QStringLiteral("body 1")));
+    action(w, "mnuAnsichtBrowserQuelltext")->trigger();  // now from the source view
+    QTRY_COMPARE(QApplication::focusWidget(), child<QWidget>(w, "txtSource_"));
+    press(Qt::Key_Down);
+    press(Qt::Key_Down);  // stays on the last row
+    QCOMPARE(list->currentIndex().row(), 2);
+    press(Qt::Key_Up);
+    QCOMPARE(list->currentIndex().row(), 1);
+    QVERIFY(sourceText(w).contains(QStringLiteral("body 1")));
+
+    list->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), list);
+    QApplication::clipboard()->clear();
+    QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("GET http://host/1 HTTP/1.1"));
+    QCOMPARE(list->contextMenuPolicy(), Qt::ActionsContextMenu);
+    QCOMPARE(list->actions().size(), 2);
+    list->actions().at(1)->trigger();
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("<p>body 1</p>\n"));
   }
 
   void resizeKeepsBrowserOverTheSourcePane() {
