@@ -23,7 +23,9 @@
 #include "app/status_texts.h"
 #include "app/user_dialogs.h"
 #include "capture/capture.h"
+#include "index/atomic_file.h"
 #include "index/clsIndex.h"
+#include "index/file_error.h"
 #include "view/clsTextBox.h"
 #include "view/qt_text.h"
 #include "view/rendered_view.h"
@@ -328,6 +330,14 @@ void frmHaupt::createComfortActions() {
     owner->addAction(action);
     return action;
   };
+  QMenu* datei = findChild<QMenu*>(QStringLiteral("mnuDatei"));
+  datei->addSeparator();
+  mnuDateiOrdnerOeffnen =
+      add(datei, "mnuDateiOrdnerOeffnen", QStringLiteral("&Ordner öffnen…"),
+          QKeySequence(Qt::ControlModifier | Qt::Key_O), &frmHaupt::mnuDateiOrdnerOeffnen_Click);
+  mnuDateiAntwortSpeichern =
+      add(datei, "mnuDateiAntwortSpeichern", QStringLiteral("Antwort &speichern unter…"),
+          QKeySequence(Qt::ControlModifier | Qt::Key_S), &frmHaupt::mnuDateiAntwortSpeichern_Click);
   QMenu* ansicht = findChild<QMenu*>(QStringLiteral("mnuAnsicht"));
   ansicht->addSeparator();
   // Alt with the arrows: the plain arrows belong to the view that has the focus.
@@ -355,6 +365,62 @@ void frmHaupt::selectAdjacentRequest(int step) {
   const QModelIndex index = model->index(next, 0);
   lstRequest->setCurrentIndex(index);
   lstRequest->scrollTo(index);
+}
+
+bool frmHaupt::isBusy() const { return busy_ > 0 || (cIndex && cIndex->InBuildIndex()); }
+
+void frmHaupt::mnuDateiOrdnerOeffnen_Click() {
+  if (isBusy()) return;
+  const QString folder = dialogs_->chooseFolder(QStringLiteral("Ordner öffnen"), absoluteFolder());
+  if (!folder.isEmpty()) openFolder(folder);
+}
+
+void frmHaupt::openFolder(const QString& folder) {
+  if (isBusy()) return;
+  const QString absolute = QDir(folder).absolutePath();
+  if (!QDir::setCurrent(absolute)) {
+    dialogs_->messageBox(
+        QStringLiteral("Der Ordner „%1“ kann nicht geöffnet werden.").arg(absolute),
+        UserDialogs::Icon::Warning, kAppTitle);
+    return;
+  }
+  const QString old = absoluteFolder();
+  if (!releaseIndex()) warnIndexNotSaved(old);
+  lstRequest->setCurrentIndex(QModelIndex());
+  auto next =
+      std::make_unique<Capture>(QFile::encodeName(absolute).toStdString(), errorBoxes_.get());
+  requestModel_->setRows(&next->rows());
+  capture_ = std::move(next);
+  cIndex = &capture_->openIndex();
+  cIndex->Progress = [this](std::uint8_t& percent, bool& cancel) {
+    cIndex_Progress(percent, cancel);
+  };
+  lblStatusFolder_->setText(absoluteFolder());
+  lblStatusFolder_->setToolTip(absoluteFolder());
+  lstRequest_Click();  // nothing selected: empty views and status
+  mnuDateiAktualisieren_Click();
+}
+
+void frmHaupt::mnuDateiAntwortSpeichern_Click() {
+  const int row = lstRequest->currentIndex().row();
+  if (row < 0) return;
+  const std::string name = suggestedFileName(capture_->rows().text(static_cast<std::size_t>(row)));
+  const QString path = dialogs_->saveFileName(
+      QStringLiteral("Antwort speichern unter"),
+      QDir(absoluteFolder()).filePath(QString::fromUtf8(name.data(), qsizetype(name.size()))));
+  if (path.isEmpty()) return;
+  try {
+    ShowOptions options;
+    options.stripJavaScript = mnuAnsichtEntferneJavaScript->isChecked();
+    options.stripComments = mnuAnsichtEntferneKommentare->isChecked();
+    options.decode = false;
+    const RowResponse shown = capture_->show(static_cast<std::size_t>(row), options);
+    writeFileAtomically(QFile::encodeName(path).toStdString(), shown.bytes);
+  } catch (const std::exception& e) {
+    dialogs_->messageBox(QStringLiteral("Die Antwort konnte nicht gespeichert werden.\n\n%1")
+                             .arg(QString::fromUtf8(e.what())),
+                         UserDialogs::Icon::Warning, kAppTitle);
+  }
 }
 
 void frmHaupt::copyRequest() {
@@ -438,6 +504,7 @@ void frmHaupt::mnuDateiAktualisieren_Click() {
       lstRequest->setCurrentIndex(requestModel_->index(selected));
     }
     mnuDateiAktualisieren->setEnabled(false);
+    if (mnuDateiOrdnerOeffnen) mnuDateiOrdnerOeffnen->setEnabled(false);
     frmProgress->show();
     bool cancel = false;
     std::uint8_t zero = 0;
@@ -451,9 +518,11 @@ void frmHaupt::mnuDateiAktualisieren_Click() {
     cIndex->InitializeIndex();
     frmProgress->hide();
     mnuDateiAktualisieren->setEnabled(true);
+    if (mnuDateiOrdnerOeffnen) mnuDateiOrdnerOeffnen->setEnabled(true);
   } catch (const std::exception& e) {
     frmProgress->hide();
     mnuDateiAktualisieren->setEnabled(true);
+    if (mnuDateiOrdnerOeffnen) mnuDateiOrdnerOeffnen->setEnabled(true);
     dialogs_->messageBox(QString::fromUtf8(e.what()), UserDialogs::Icon::Warning, kAppTitle);
   }
 }
@@ -560,14 +629,15 @@ void frmHaupt::closeEvent(QCloseEvent* event) {
     return;
   }
   event->accept();
-  if (!releaseIndex()) {
-    // The engine keeps quiet about it; only the window knows a user is there to tell.
-    dialogs_->messageBox(
-        QStringLiteral("Der Index konnte im Ordner „%1“ nicht gespeichert werden. Er wird beim "
-                       "nächsten Öffnen des Ordners neu aufgebaut.")
-            .arg(absoluteFolder()),
-        UserDialogs::Icon::Warning, kAppTitle);
-  }
+  if (!releaseIndex()) warnIndexNotSaved(absoluteFolder());
+}
+
+void frmHaupt::warnIndexNotSaved(const QString& folder) {
+  // The engine keeps quiet about it; only the window knows a user is there to tell.
+  dialogs_->messageBox(QStringLiteral("Der Index konnte im Ordner „%1“ nicht gespeichert werden. "
+                                      "Er wird beim nächsten Öffnen des Ordners neu aufgebaut.")
+                           .arg(folder),
+                       UserDialogs::Icon::Warning, kAppTitle);
 }
 
 QString frmHaupt::absoluteFolder() const {

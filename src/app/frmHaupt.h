@@ -51,6 +51,13 @@ class frmHaupt : public QMainWindow {
   void mnuAnsichtEntferneJavaScript_Click();
   void mnuAnsichtEntferneKommentare_Click();
   void lstRequest_Click();
+  // "Ordner öffnen…": asks for a folder and opens it.
+  void mnuDateiOrdnerOeffnen_Click();
+  // Works in `folder` from now on as if started there: the old index is saved as at a close,
+  // the new one loaded and brought up to date.
+  void openFolder(const QString& folder);
+  // "Antwort speichern unter…": the selected response's bytes as the source view gets them.
+  void mnuDateiAntwortSpeichern_Click();
   void cIndex_Progress(std::uint8_t& PercentComplete, bool& Cancel);
   void tmeUnload_Timer();
 
@@ -98,6 +105,10 @@ class frmHaupt : public QMainWindow {
   void selectAdjacentRequest(int step);
   void copyRequest();
   void copyResponse();
+  // Shows the warning that the index of `folder` could not be saved.
+  void warnIndexNotSaved(const QString& folder);
+  // True while a refresh, a build or a display runs: the folder must not change under them.
+  bool isBusy() const;
   void updateStatusIndex();
   void updateStatusResponse();
   // The deferred close: every close but the program's own is refused and retried by the timer.
@@ -165,6 +176,8 @@ class frmHaupt : public QMainWindow {
 
   QAction* mnuDateiAktualisieren = nullptr;
   QAction* mnuDateiBeenden = nullptr;
+  QAction* mnuDateiOrdnerOeffnen = nullptr;
+  QAction* mnuDateiAntwortSpeichern = nullptr;
   QAction* mnuAnsichtBrowserQuelltext = nullptr;
   QAction* mnuAnsichtEntferneJavaScript = nullptr;
   QAction* mnuAnsichtEntferneKommentare = nullptr;

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QFrame>
 #include <QInputDialog>
 #include <QLabel>
@@ -546,6 +547,55 @@ class TestFrmHaupt : public QObject {
     QCOMPARE(list->actions().size(), 2);
     list->actions().at(1)->trigger();
     QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("<p>body 1</p>\n"));
+  }
+
+  void openAnotherFolderAndSaveAResponse() {
+    Started s;
+    writeLogs(s.dir, 2);
+    s.start();
+    frmHaupt& w = *s.window;
+    TempDir other;
+    writeLogs(other, 3, "<script>x()</script>");
+    QCOMPARE(action(w, "mnuDateiOrdnerOeffnen")->shortcut(),
+             QKeySequence(QStringLiteral("Ctrl+O")));
+    action(w, "mnuDateiOrdnerOeffnen")->trigger();  // cancelled: nothing changes
+    QCOMPARE(s.dialogs.fileRequests.back().defaultText, QString::fromStdString(s.dir.path()));
+    QCOMPARE(w.requestModel()->count(), 2);
+
+    select(w, 1);
+    bool disabledDuringBuild = false;
+    QTimer poll;
+    poll.setInterval(0);
+    QObject::connect(&poll, &QTimer::timeout, &w, [&] {
+      if (w.index() && w.index()->InBuildIndex())
+        disabledDuringBuild = !action(w, "mnuDateiOrdnerOeffnen")->isEnabled();
+    });
+    poll.start();
+    s.dialogs.folderAnswers << QString::fromStdString(other.path());
+    action(w, "mnuDateiOrdnerOeffnen")->trigger();
+    poll.stop();
+    QVERIFY(disabledDuringBuild);
+    QVERIFY(action(w, "mnuDateiOrdnerOeffnen")->isEnabled());
+    QCOMPARE(QDir::currentPath(), QString::fromStdString(other.path()));
+    QCOMPARE(korva::clsIndex(s.dir.path()).size(), 2u);  // the old index saved as at a close
+    QCOMPARE(w.requestModel()->count(), 3);
+    QCOMPARE(w.index()->size(), 3u);
+    QCOMPARE(child<QListView>(w, "lstRequest")->currentIndex().row(), -1);
+    QCOMPARE(sourceText(w), QString());
+    QCOMPARE(child<QLabel>(w, "lblStatusFolder")->text(), QString::fromStdString(other.path()));
+
+    select(w, 2);
+    action(w, "mnuAnsichtEntferneJavaScript")->trigger();
+    s.dialogs.saveAnswers << QString::fromStdString(other.file("saved.html"));
+    action(w, "mnuDateiAntwortSpeichern")->trigger();
+    QCOMPARE(s.dialogs.fileRequests.back().defaultText,
+             QString::fromStdString(other.file("2.html")));
+    QCOMPARE(other.read("saved.html"), std::string("<p>body 2</p>\r\n"));  // bytes, filtered
+    QVERIFY(s.dialogs.messages.empty());
+    s.dialogs.saveAnswers << QString::fromStdString(other.file("gone/saved.html"));
+    action(w, "mnuDateiAntwortSpeichern")->trigger();
+    QCOMPARE(s.dialogs.messages.size(), std::size_t{1});
+    QVERIFY(s.dialogs.messages[0].text.contains(QStringLiteral("gone/saved.html")));
   }
 
   void resizeKeepsBrowserOverTheSourcePane() {
