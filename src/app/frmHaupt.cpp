@@ -1,6 +1,7 @@
 #include "app/frmHaupt.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -26,6 +27,7 @@
 #include "index/atomic_file.h"
 #include "index/clsIndex.h"
 #include "index/file_error.h"
+#include "view/charset.h"
 #include "view/clsTextBox.h"
 #include "view/qt_text.h"
 #include "view/rendered_view.h"
@@ -346,6 +348,28 @@ void frmHaupt::createComfortActions() {
   add(ansicht, "mnuAnsichtVorherigeAnfrage", QStringLiteral("&Vorherige Anfrage"),
       QKeySequence(Qt::AltModifier | Qt::Key_Up), [this] { selectAdjacentRequest(-1); });
 
+  QMenu* charsets = ansicht->addMenu(QStringLiteral("&Zeichensatz"));
+  charsets->setObjectName(QStringLiteral("mnuAnsichtZeichensatz"));
+  auto* group = new QActionGroup(charsets);
+  auto addCharset = [&](const QString& caption, const char* name, const QString& objectName) {
+    QAction* item = charsets->addAction(caption);
+    item->setObjectName(objectName);
+    item->setCheckable(true);
+    group->addAction(item);
+    connect(item, &QAction::triggered, this, [this, name] {
+      charset_ = name;
+      lstRequest_Click();
+    });
+    return item;
+  };
+  addCharset(QStringLiteral("&Automatisch"), nullptr, QStringLiteral("mnuZeichensatzAutomatisch"))
+      ->setChecked(true);
+  charsets->addSeparator();
+  for (const Charset& c : kCharsets)
+    if (charsetAvailable(c.name))
+      addCharset(QString::fromUtf8(c.caption), c.name,
+                 QStringLiteral("mnuZeichensatz_") + QLatin1String(c.name));
+
   lstRequest->setContextMenuPolicy(Qt::ActionsContextMenu);
   QAction* copy = add(lstRequest, "mnuListeAnfrageKopieren", QStringLiteral("Anfrage &kopieren"),
                       QKeySequence::Copy, &frmHaupt::copyRequest);
@@ -568,6 +592,7 @@ void frmHaupt::lstRequest_Click() {
       ShowOptions options;
       options.stripJavaScript = mnuAnsichtEntferneJavaScript->isChecked();
       options.stripComments = mnuAnsichtEntferneKommentare->isChecked();
+      options.decode = charset_ == nullptr;
       shown = capture_->show(static_cast<std::size_t>(row), options);
     } catch (const std::exception& e) {
       failure = QString::fromUtf8(e.what());
@@ -580,7 +605,7 @@ void frmHaupt::lstRequest_Click() {
     dialogs_->messageBox(failure, UserDialogs::Icon::Warning, kAppTitle);
     return;
   }
-  showResponse(toQString(shown.text));
+  showResponse(charset_ ? decodeAs(shown.bytes, charset_) : toQString(shown.text));
 }
 
 void frmHaupt::showResponse(const QString& text) {

@@ -167,6 +167,8 @@ class frmHaupt : public QMainWindow {
   QLabel* lblStatusResponse_ = nullptr;
   QLabel* lblStatusBlocked_ = nullptr;
   bool indexBuilding_ = false;
+  // The character set chosen under "Zeichensatz"; null for the automatic detection.
+  const char* charset_ = nullptr;
   // What the last display found; `shown` is false while no request is shown.
   struct LastResponse {
     bool shown = false;
