@@ -16,10 +16,12 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTimer>
 #include <algorithm>
 
+#include "app/live_refresh.h"
 #include "app/request_list_model.h"
 #include "app/status_texts.h"
 #include "app/user_dialogs.h"
@@ -348,6 +350,17 @@ void frmHaupt::createComfortActions() {
   add(ansicht, "mnuAnsichtVorherigeAnfrage", QStringLiteral("&Vorherige Anfrage"),
       QKeySequence(Qt::AltModifier | Qt::Key_Up), [this] { selectAdjacentRequest(-1); });
 
+  liveRefresh_ = new LiveRefresh(this);
+  connect(liveRefresh_, &LiveRefresh::changed, this, &frmHaupt::liveRefresh_Changed);
+  QAction* live = add(ansicht, "mnuAnsichtAutomatischAktualisieren",
+                      QStringLiteral("A&utomatisch aktualisieren"), QKeySequence(), [this] {});
+  live->setCheckable(true);
+  connect(live, &QAction::toggled, this, [this](bool on) {
+    if (on)
+      liveRefresh_->watch(absoluteFolder());
+    else
+      liveRefresh_->stop();
+  });
   QMenu* charsets = ansicht->addMenu(QStringLiteral("&Zeichensatz"));
   charsets->setObjectName(QStringLiteral("mnuAnsichtZeichensatz"));
   auto* group = new QActionGroup(charsets);
@@ -421,6 +434,7 @@ void frmHaupt::openFolder(const QString& folder) {
   };
   lblStatusFolder_->setText(absoluteFolder());
   lblStatusFolder_->setToolTip(absoluteFolder());
+  if (liveRefresh_->isWatching()) liveRefresh_->watch(absoluteFolder());
   lstRequest_Click();  // nothing selected: empty views and status
   mnuDateiAktualisieren_Click();
 }
@@ -445,6 +459,23 @@ void frmHaupt::mnuDateiAntwortSpeichern_Click() {
                              .arg(QString::fromUtf8(e.what())),
                          UserDialogs::Icon::Warning, kAppTitle);
   }
+}
+
+void frmHaupt::liveRefresh_Changed() {
+  if (!liveRefresh_->isWatching()) return;
+  if (isBusy() || UnloadRequested_) {
+    if (!UnloadRequested_) liveRefresh_->retry();
+    return;
+  }
+  QScrollBar* bar = lstRequest->verticalScrollBar();
+  const bool following = bar->value() == bar->maximum();
+  const int position = bar->value();
+  mnuDateiAktualisieren_Click();
+  if (following)
+    lstRequest->scrollToBottom();
+  else
+    bar->setValue(position);  // never move the list under a reader
+  liveRefresh_->rearm();
 }
 
 void frmHaupt::copyRequest() {

@@ -28,6 +28,7 @@ class clsIndex;
 class clsTextBox;
 class RenderedView;
 class RequestListModel;
+class LiveRefresh;
 class UserDialogs;
 
 class frmHaupt : public QMainWindow {
@@ -103,6 +104,9 @@ class frmHaupt : public QMainWindow {
   void createComfortActions();
   // Selects the row `step` rows after the current one of the list as shown, as a click would.
   void selectAdjacentRequest(int step);
+  // A change of the logs seen while "Automatisch aktualisieren" is on: the refresh of F5, with
+  // the list following new rows only when its last row was in view.
+  void liveRefresh_Changed();
   void copyRequest();
   void copyResponse();
   // Shows the warning that the index of `folder` could not be saved.
@@ -169,6 +173,7 @@ class frmHaupt : public QMainWindow {
   bool indexBuilding_ = false;
   // The character set chosen under "Zeichensatz"; null for the automatic detection.
   const char* charset_ = nullptr;
+  LiveRefresh* liveRefresh_ = nullptr;
   // What the last display found; `shown` is false while no request is shown.
   struct LastResponse {
     bool shown = false;

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
@@ -18,6 +19,7 @@
 #include <memory>
 
 #include "app/frmHaupt.h"
+#include "app/live_refresh.h"
 #include "app/request_list_model.h"
 #include "app/translations.h"
 #include "fake_dialogs.h"
@@ -622,6 +624,52 @@ class TestFrmHaupt : public QObject {
     QCOMPARE(sourceText(w), QStringLiteral("日本\n"));
     action(w, "mnuZeichensatzAutomatisch")->trigger();
     QCOMPARE(sourceText(w), QStringLiteral("\u201C\u00FA\u2013{\n"));
+  }
+
+  void liveRefreshListsAppendedRequestsAndKeepsTheSelection() {
+    Started s;
+    writeLogs(s.dir, 40);
+    s.start();
+    frmHaupt& w = *s.window;
+    auto* list = child<QListView>(w, "lstRequest");
+    QAction* live = action(w, "mnuAnsichtAutomatischAktualisieren");
+    QVERIFY(live->isCheckable() && !live->isChecked());  // off at start
+    auto append = [&](int from, int to) {
+      for (int i = from; i < to; ++i) {
+        s.dir.append("HtmlResponse.log",
+                     makeBlock(makeKey(i), "<p>body " + std::to_string(i) + "</p>\r\n"));
+        s.dir.append(
+            "HtmlRequest.log",
+            makeRequestLine(makeKey(i), "GET http://host/" + std::to_string(i) + " HTTP/1.1"));
+      }
+    };
+    append(40, 42);
+    QTest::qWait(2 * korva::LiveRefresh::kMergeMs);
+    QCOMPARE(w.requestModel()->count(), 40);  // not watching yet
+
+    live->trigger();
+    select(w, 3);  // the top of the list is in view: the list stays there
+    const int top = list->verticalScrollBar()->value();
+    append(42, 45);
+    QTRY_COMPARE_WITH_TIMEOUT(w.requestModel()->count(), 45, 1000);
+    QTRY_COMPARE(w.index()->size(), 45u);
+    QCOMPARE(list->currentIndex().row(), 3);
+    QVERIFY(sourceText(w).contains(QStringLiteral("body 3")));
+    QCOMPARE(list->verticalScrollBar()->value(), top);
+
+    list->scrollToBottom();  // now the last row is in view: the list follows new rows
+    append(45, 60);
+    QTRY_COMPARE_WITH_TIMEOUT(w.requestModel()->count(), 60, 1000);
+    QTRY_COMPARE(list->verticalScrollBar()->value(), list->verticalScrollBar()->maximum());
+    QVERIFY(list->verticalScrollBar()->value() > top);
+
+    writeLogs(s.dir, 5, "<p>new</p>");  // replaced by other, shorter logs: rebuilt as by F5
+    QTRY_COMPARE_WITH_TIMEOUT(w.requestModel()->count(), 5, 1000);
+    QTRY_COMPARE(w.index()->size(), 5u);
+    live->trigger();
+    append(5, 7);
+    QTest::qWait(2 * korva::LiveRefresh::kMergeMs);
+    QCOMPARE(w.requestModel()->count(), 5);
   }
 
   void resizeKeepsBrowserOverTheSourcePane() {
