@@ -1,24 +1,39 @@
 #include "app/frmHaupt.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QDir>
+#include <QDockWidget>
+#include <QFile>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QStatusBar>
 #include <QTimer>
+#include <QTreeWidget>
+#include <algorithm>
 
+#include "app/live_refresh.h"
 #include "app/request_list_model.h"
+#include "app/status_texts.h"
 #include "app/user_dialogs.h"
 #include "capture/capture.h"
 #include "capture/row_filter.h"
+#include "index/atomic_file.h"
 #include "index/clsIndex.h"
+#include "index/file_error.h"
+#include "view/charset.h"
 #include "view/clsTextBox.h"
 #include "view/qt_text.h"
 #include "view/rendered_view.h"
@@ -41,6 +56,10 @@ QFont fixedFont(qreal points) {
   font.setUnderline(false);
   font.setStrikeOut(false);
   return font;
+}
+
+QString fromUtf8(const std::string& s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
 QRect toQRect(const PixelRect& r) { return QRect(r.left, r.top, r.width, r.height); }
@@ -161,6 +180,8 @@ frmHaupt::frmHaupt(std::string folder, UserDialogs* dialogs, QWidget* parent)
   setWindowIcon(icon);
   createControls();
   createMenus();
+  createStatusBar();
+  createComfortActions();
   qApp->installEventFilter(this);
 }
 
@@ -169,9 +190,9 @@ frmHaupt::~frmHaupt() {
   releaseIndex();
 }
 
-void frmHaupt::releaseIndex() {
+bool frmHaupt::releaseIndex() {
   cIndex = nullptr;
-  capture_->releaseIndex();
+  return capture_->releaseIndex();
 }
 
 void frmHaupt::createControls() {
@@ -218,6 +239,9 @@ void frmHaupt::createControls() {
 
   brwBrowser = new RenderedView(client_);
   brwBrowser->setObjectName(QStringLiteral("brwBrowser"));
+  connect(brwBrowser, &RenderedView::linkRefused, this, [this] {
+    showStatusMessage(QStringLiteral("Links werden in der Vorschau nicht geöffnet."), 5000);
+  });
 
   frmProgress = new QFrame(client_);
   frmProgress->setObjectName(QStringLiteral("frmProgress"));
@@ -280,6 +304,246 @@ void frmHaupt::createMenus() {
   createFindControls();
 }
 
+void frmHaupt::createStatusBar() {
+  QStatusBar* bar = statusBar();
+  bar->setObjectName(QStringLiteral("staStatus"));
+  auto field = [bar](const char* name, int stretch) {
+    auto* label = new QLabel(bar);
+    label->setObjectName(QString::fromLatin1(name));
+    bar->addPermanentWidget(label, stretch);
+    return label;
+  };
+  lblStatusFolder_ = field("lblStatusFolder", 1);
+  // A long path must not widen the window; it is cut on the right.
+  lblStatusFolder_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  lblStatusCount_ = field("lblStatusCount", 0);
+  lblStatusIndex_ = field("lblStatusIndex", 0);
+  lblStatusResponse_ = field("lblStatusResponse", 0);
+  lblStatusBlocked_ = field("lblStatusBlocked", 0);
+  lblStatusFolder_->setText(absoluteFolder());
+  lblStatusFolder_->setToolTip(absoluteFolder());
+  connect(brwBrowser, &RenderedView::blockedRequestCountChanged, this,
+          [this](int count) { lblStatusBlocked_->setText(fromUtf8(blockedText(count))); });
+  QAbstractItemModel* model = lstRequest->model();
+  connect(model, &QAbstractItemModel::modelReset, this, &frmHaupt::updateStatusCount);
+  connect(model, &QAbstractItemModel::layoutChanged, this, &frmHaupt::updateStatusCount);
+  connect(model, &QAbstractItemModel::rowsInserted, this, &frmHaupt::updateStatusCount);
+  connect(model, &QAbstractItemModel::rowsRemoved, this, &frmHaupt::updateStatusCount);
+  updateStatusCount();
+}
+
+void frmHaupt::createComfortActions() {
+  auto add = [this](QWidget* owner, const char* name, const QString& caption,
+                    const QKeySequence& shortcut, auto handler) {
+    auto* action = new QAction(caption, owner);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setShortcut(shortcut);
+    connect(action, &QAction::triggered, this, handler);
+    owner->addAction(action);
+    return action;
+  };
+  QMenu* datei = findChild<QMenu*>(QStringLiteral("mnuDatei"));
+  datei->addSeparator();
+  mnuDateiOrdnerOeffnen =
+      add(datei, "mnuDateiOrdnerOeffnen", QStringLiteral("&Ordner öffnen…"),
+          QKeySequence(Qt::ControlModifier | Qt::Key_O), &frmHaupt::mnuDateiOrdnerOeffnen_Click);
+  mnuDateiAntwortSpeichern =
+      add(datei, "mnuDateiAntwortSpeichern", QStringLiteral("Antwort &speichern unter…"),
+          QKeySequence(Qt::ControlModifier | Qt::Key_S), &frmHaupt::mnuDateiAntwortSpeichern_Click);
+  QMenu* ansicht = findChild<QMenu*>(QStringLiteral("mnuAnsicht"));
+  ansicht->addSeparator();
+  // Alt with the arrows: the plain arrows belong to the view that has the focus.
+  add(ansicht, "mnuAnsichtNaechsteAnfrage", QStringLiteral("&Nächste Anfrage"),
+      QKeySequence(Qt::AltModifier | Qt::Key_Down), [this] { selectAdjacentRequest(1); });
+  add(ansicht, "mnuAnsichtVorherigeAnfrage", QStringLiteral("&Vorherige Anfrage"),
+      QKeySequence(Qt::AltModifier | Qt::Key_Up), [this] { selectAdjacentRequest(-1); });
+
+  liveRefresh_ = new LiveRefresh(this);
+  connect(liveRefresh_, &LiveRefresh::changed, this, &frmHaupt::liveRefresh_Changed);
+  QAction* live = add(ansicht, "mnuAnsichtAutomatischAktualisieren",
+                      QStringLiteral("A&utomatisch aktualisieren"), QKeySequence(), [this] {});
+  live->setCheckable(true);
+  connect(live, &QAction::toggled, this, [this](bool on) {
+    if (on)
+      liveRefresh_->watch(absoluteFolder());
+    else
+      liveRefresh_->stop();
+  });
+  QMenu* charsets = ansicht->addMenu(QStringLiteral("&Zeichensatz"));
+  charsets->setObjectName(QStringLiteral("mnuAnsichtZeichensatz"));
+  auto* group = new QActionGroup(charsets);
+  auto addCharset = [&](const QString& caption, const char* name, const QString& objectName) {
+    QAction* item = charsets->addAction(caption);
+    item->setObjectName(objectName);
+    item->setCheckable(true);
+    group->addAction(item);
+    connect(item, &QAction::triggered, this, [this, name] {
+      charset_ = name;
+      lstRequest_Click();
+    });
+    return item;
+  };
+  addCharset(QStringLiteral("&Automatisch"), nullptr, QStringLiteral("mnuZeichensatzAutomatisch"))
+      ->setChecked(true);
+  charsets->addSeparator();
+  for (const Charset& c : kCharsets)
+    if (charsetAvailable(c.name))
+      addCharset(QString::fromUtf8(c.caption), c.name,
+                 QStringLiteral("mnuZeichensatz_") + QLatin1String(c.name));
+
+  lstRequest->setContextMenuPolicy(Qt::ActionsContextMenu);
+  QAction* copy = add(lstRequest, "mnuListeAnfrageKopieren", QStringLiteral("Anfrage &kopieren"),
+                      QKeySequence::Copy, &frmHaupt::copyRequest);
+  copy->setShortcutContext(Qt::WidgetShortcut);
+  add(lstRequest, "mnuListeAntwortKopieren", QStringLiteral("&Antwort kopieren"), QKeySequence(),
+      &frmHaupt::copyResponse);
+}
+
+void frmHaupt::selectAdjacentRequest(int step) {
+  if (!lstRequest->isEnabled()) return;  // a display is reading; the list waits for it
+  QAbstractItemModel* model = lstRequest->model();
+  const int count = model->rowCount();
+  if (count == 0) return;
+  const int row = lstRequest->currentIndex().row();
+  const int next = row < 0 ? (step > 0 ? 0 : count - 1) : std::clamp(row + step, 0, count - 1);
+  if (next == row) return;
+  const QModelIndex index = model->index(next, 0);
+  lstRequest->setCurrentIndex(index);
+  lstRequest->scrollTo(index);
+}
+
+bool frmHaupt::isBusy() const { return busy_ > 0 || (cIndex && cIndex->InBuildIndex()); }
+
+void frmHaupt::mnuDateiOrdnerOeffnen_Click() {
+  if (isBusy()) return;
+  const QString folder = dialogs_->chooseFolder(QStringLiteral("Ordner öffnen"), absoluteFolder());
+  if (!folder.isEmpty()) openFolder(folder);
+}
+
+void frmHaupt::openFolder(const QString& folder) {
+  if (isBusy()) return;
+  const QString absolute = QDir(folder).absolutePath();
+  if (!QDir::setCurrent(absolute)) {
+    dialogs_->messageBox(
+        QStringLiteral("Der Ordner „%1“ kann nicht geöffnet werden.").arg(absolute),
+        UserDialogs::Icon::Warning, kAppTitle);
+    return;
+  }
+  const QString old = absoluteFolder();
+  if (!releaseIndex()) warnIndexNotSaved(old);
+  lstRequest->setCurrentIndex(QModelIndex());
+  // Filter steps and hits belong to the rows of the old folder.
+  filterRun_.reset();
+  tmeFilter->stop();
+  lstHits->clear();
+  dckTreffer->hide();
+  requestModel_->setKept(std::nullopt);
+  auto next =
+      std::make_unique<Capture>(QFile::encodeName(absolute).toStdString(), errorBoxes_.get());
+  requestModel_->setRows(&next->rows());
+  capture_ = std::move(next);
+  cIndex = &capture_->openIndex();
+  cIndex->Progress = [this](std::uint8_t& percent, bool& cancel) {
+    cIndex_Progress(percent, cancel);
+  };
+  lblStatusFolder_->setText(absoluteFolder());
+  lblStatusFolder_->setToolTip(absoluteFolder());
+  if (liveRefresh_->isWatching()) liveRefresh_->watch(absoluteFolder());
+  lstRequest_Click();  // nothing selected: empty views and status
+  mnuDateiAktualisieren_Click();
+}
+
+void frmHaupt::mnuDateiAntwortSpeichern_Click() {
+  const int row = lstRequest->currentIndex().row();
+  if (row < 0) return;
+  const std::string name = suggestedFileName(capture_->rows().text(static_cast<std::size_t>(row)));
+  const QString path = dialogs_->saveFileName(
+      QStringLiteral("Antwort speichern unter"),
+      QDir(absoluteFolder()).filePath(QString::fromUtf8(name.data(), qsizetype(name.size()))));
+  if (path.isEmpty()) return;
+  try {
+    ShowOptions options;
+    options.stripJavaScript = mnuAnsichtEntferneJavaScript->isChecked();
+    options.stripComments = mnuAnsichtEntferneKommentare->isChecked();
+    options.decode = false;
+    const RowResponse shown = capture_->show(static_cast<std::size_t>(row), options);
+    writeFileAtomically(QFile::encodeName(path).toStdString(), shown.bytes);
+  } catch (const std::exception& e) {
+    dialogs_->messageBox(QStringLiteral("Die Antwort konnte nicht gespeichert werden.\n\n%1")
+                             .arg(QString::fromUtf8(e.what())),
+                         UserDialogs::Icon::Warning, kAppTitle);
+  }
+}
+
+void frmHaupt::liveRefresh_Changed() {
+  if (!liveRefresh_->isWatching()) return;
+  if (isBusy() || UnloadRequested_) {
+    if (!UnloadRequested_) liveRefresh_->retry();
+    return;
+  }
+  QScrollBar* bar = lstRequest->verticalScrollBar();
+  const bool following = bar->value() == bar->maximum();
+  const int position = bar->value();
+  mnuDateiAktualisieren_Click();
+  if (following)
+    lstRequest->scrollToBottom();
+  else
+    bar->setValue(position);  // never move the list under a reader
+  liveRefresh_->rearm();
+}
+
+void frmHaupt::copyRequest() {
+  const int row = lstRequest->currentIndex().row();
+  if (row < 0) return;
+  QApplication::clipboard()->setText(txtRequest->toPlainText());
+}
+
+void frmHaupt::copyResponse() {
+  if (lstRequest->currentIndex().row() < 0) return;
+  QApplication::clipboard()->setText(cSource->Text());
+}
+
+void frmHaupt::showStatusMessage(const QString& text, int timeoutMs) {
+  statusBar()->showMessage(text, timeoutMs);
+}
+
+void frmHaupt::updateStatusCount() {
+  lblStatusCount_->setText(
+      fromUtf8(requestCountText(static_cast<std::uint64_t>(lstRequest->model()->rowCount()),
+                                static_cast<std::uint64_t>(requestModel_->count()))));
+}
+
+void frmHaupt::updateStatusIndex() {
+  IndexState state = IndexState::Unknown;
+  if (indexBuilding_) {
+    state = IndexState::Building;
+  } else if (cIndex) {
+    switch (cIndex->lastOutcome()) {
+      case clsIndex::Outcome::Current:
+        state = IndexState::Current;
+        break;
+      case clsIndex::Outcome::Resumed:
+        state = IndexState::Resumed;
+        break;
+      case clsIndex::Outcome::Rebuilt:
+        state = IndexState::Rebuilt;
+        break;
+      case clsIndex::Outcome::Failed:
+        state = IndexState::Failed;
+        break;
+      case clsIndex::Outcome::None:
+        break;
+    }
+  }
+  lblStatusIndex_->setText(fromUtf8(indexStateText(state, cIndex ? cIndex->size() : 0)));
+}
+
+void frmHaupt::updateStatusResponse() {
+  lblStatusResponse_->setText(
+      lastResponse_.shown ? fromUtf8(responseText(lastResponse_.found, lastResponse_.bodySize))
+                          : QString());
+}
+
 void frmHaupt::Form_Load() {
   ListHeightRatio_ = 0.2f;
   cIndex = &capture_->openIndex();
@@ -313,24 +577,35 @@ void frmHaupt::mnuDateiAktualisieren_Click() {
       lstRequest->setCurrentIndex(requestModel_->index(restored));
     }
     mnuDateiAktualisieren->setEnabled(false);
+    if (mnuDateiOrdnerOeffnen) mnuDateiOrdnerOeffnen->setEnabled(false);
     frmProgress->show();
     bool cancel = false;
     std::uint8_t zero = 0;
     cIndex_Progress(zero, cancel);
     errorBoxes_->beginBuild();
     Finally summary([this] { errorBoxes_->endBuild(); });
+    Finally indexState([this] {
+      indexBuilding_ = false;
+      updateStatusIndex();
+    });
     cIndex->InitializeIndex();
     frmProgress->hide();
     mnuDateiAktualisieren->setEnabled(true);
+    if (mnuDateiOrdnerOeffnen) mnuDateiOrdnerOeffnen->setEnabled(true);
   } catch (const std::exception& e) {
     frmProgress->hide();
     mnuDateiAktualisieren->setEnabled(true);
+    if (mnuDateiOrdnerOeffnen) mnuDateiOrdnerOeffnen->setEnabled(true);
     dialogs_->messageBox(QString::fromUtf8(e.what()), UserDialogs::Icon::Warning, kAppTitle);
   }
 }
 
 void frmHaupt::cIndex_Progress(std::uint8_t& PercentComplete, bool& Cancel) {
   Cancel = UnloadRequested_;
+  if (!indexBuilding_ && cIndex && cIndex->InBuildIndex()) {
+    indexBuilding_ = true;
+    updateStatusIndex();
+  }
   lblProgress->setText(QStringLiteral("Index wird aufgebaut: %1%").arg(unsigned{PercentComplete}));
   lblProgress->adjustSize();
   QCoreApplication::processEvents();
@@ -342,6 +617,8 @@ void frmHaupt::lstRequest_Click() {
     // Nothing selected: an empty key would find the block after the first empty line, which
     // means nothing to the user.
     txtRequest->clear();
+    lastResponse_ = {};
+    updateStatusResponse();
     showResponse(QString());
     return;
   }
@@ -364,17 +641,20 @@ void frmHaupt::lstRequest_Click() {
       ShowOptions options;
       options.stripJavaScript = mnuAnsichtEntferneJavaScript->isChecked();
       options.stripComments = mnuAnsichtEntferneKommentare->isChecked();
+      options.decode = charset_ == nullptr;
       shown = capture_->show(static_cast<std::size_t>(row), options);
     } catch (const std::exception& e) {
       failure = QString::fromUtf8(e.what());
     }
   }
+  lastResponse_ = {failure.isEmpty(), shown.found, shown.bodySize};
+  updateStatusResponse();
   if (!failure.isEmpty()) {
     showResponse(QString());
     dialogs_->messageBox(failure, UserDialogs::Icon::Warning, kAppTitle);
     return;
   }
-  showResponse(toQString(shown.text));
+  showResponse(charset_ ? decodeAs(shown.bytes, charset_) : toQString(shown.text));
 }
 
 void frmHaupt::showResponse(const QString& text) {
@@ -424,7 +704,19 @@ void frmHaupt::closeEvent(QCloseEvent* event) {
     return;
   }
   event->accept();
-  releaseIndex();
+  if (!releaseIndex()) warnIndexNotSaved(absoluteFolder());
+}
+
+void frmHaupt::warnIndexNotSaved(const QString& folder) {
+  // The engine keeps quiet about it; only the window knows a user is there to tell.
+  dialogs_->messageBox(QStringLiteral("Der Index konnte im Ordner „%1“ nicht gespeichert werden. "
+                                      "Er wird beim nächsten Öffnen des Ordners neu aufgebaut.")
+                           .arg(folder),
+                       UserDialogs::Icon::Warning, kAppTitle);
+}
+
+QString frmHaupt::absoluteFolder() const {
+  return QDir(QFile::decodeName(capture_->folder().c_str())).absolutePath();
 }
 
 void frmHaupt::tmeUnload_Timer() {
@@ -535,6 +827,14 @@ bool frmHaupt::handleKeyPreview(QObject* watched, QEvent* event) {
   // widget it is delivered to, and then passed on unchanged.
   auto* widget = qobject_cast<QWidget*>(watched);
   if (!widget || widget->window() != this) return false;
+  // A key the receiver ignores goes on to its parent as the same event. A prompt that took and
+  // gave back the focus meanwhile can make that parent pass the focus test below, so a delivery
+  // to the parent of the last receiver of the same event is never a new key press.
+  const bool passedOn =
+      event == lastKeyEvent_ && lastKeyReceiver_ && widget == lastKeyReceiver_->parentWidget();
+  lastKeyEvent_ = event;
+  lastKeyReceiver_ = widget;
+  if (passedOn) return false;
   QWidget* focus = QApplication::focusWidget();
   if (focus ? widget != focus : widget != this) return false;
   auto* key = static_cast<QKeyEvent*>(event);

@@ -37,6 +37,7 @@ class clsTextBox;
 class FilterRun;
 class RenderedView;
 class RequestListModel;
+class LiveRefresh;
 class UserDialogs;
 
 class frmHaupt : public QMainWindow {
@@ -60,8 +61,22 @@ class frmHaupt : public QMainWindow {
   void mnuAnsichtEntferneJavaScript_Click();
   void mnuAnsichtEntferneKommentare_Click();
   void lstRequest_Click();
+  // "Ordner öffnen…": asks for a folder and opens it.
+  void mnuDateiOrdnerOeffnen_Click();
+  // Works in `folder` from now on as if started there: the old index is saved as at a close,
+  // the new one loaded and brought up to date.
+  void openFolder(const QString& folder);
+  // "Antwort speichern unter…": the selected response's bytes as the source view gets them.
+  void mnuDateiAntwortSpeichern_Click();
   void cIndex_Progress(std::uint8_t& PercentComplete, bool& Cancel);
   void tmeUnload_Timer();
+
+  // The folder of the logs, absolute.
+  QString absoluteFolder() const;
+  // A passing message in the status bar, over its fields; 0 ms keeps it until the next one.
+  void showStatusMessage(const QString& text, int timeoutMs = 0);
+  // The request count of the status bar, from the list as it stands (filtered or not).
+  void updateStatusCount();
 
   // Lays out every pane for the current client size.
   void ArrangeControls();
@@ -112,11 +127,27 @@ class frmHaupt : public QMainWindow {
 
   void createControls();
   void createMenus();
+  void createStatusBar();
+  // Commands beside the fixed menu items: list navigation, copying.
+  void createComfortActions();
+  // Selects the row `step` rows after the current one of the list as shown, as a click would.
+  void selectAdjacentRequest(int step);
+  // A change of the logs seen while "Automatisch aktualisieren" is on: the refresh of F5, with
+  // the list following new rows only when its last row was in view.
+  void liveRefresh_Changed();
+  void copyRequest();
+  void copyResponse();
+  // Shows the warning that the index of `folder` could not be saved.
+  void warnIndexNotSaved(const QString& folder);
+  // True while a refresh, a build or a display runs: the folder must not change under them.
+  bool isBusy() const;
+  void updateStatusIndex();
+  void updateStatusResponse();
   // The deferred close: every close but the program's own is refused and retried by the timer.
   void Form_QueryUnload(bool& cancel, bool programUnload);
   void showResponse(const QString& text);
-  // Saves and releases the index; the window is going.
-  void releaseIndex();
+  // Saves and releases the index; the window is going. False when the save failed.
+  bool releaseIndex();
   void applyLayout();
   SplitterBand splitterBand() const;
   void windowMouseMove(float yTwips);
@@ -152,6 +183,9 @@ class frmHaupt : public QMainWindow {
   bool searchRunning_ = false;
   bool searchCancel_ = false;
   QString allSearchTerm_;
+  // The key event last seen by the key preview and the widget it was delivered to.
+  const QEvent* lastKeyEvent_ = nullptr;
+  QPointer<QWidget> lastKeyReceiver_;
 
   bool UnloadRequested_ = false;
   bool programUnload_ = false;
@@ -183,8 +217,27 @@ class frmHaupt : public QMainWindow {
   QProgressBar* prgSearch = nullptr;
   QPushButton* cmdSearchCancel = nullptr;
 
+  // The status bar's fields, left to right.
+  QLabel* lblStatusFolder_ = nullptr;
+  QLabel* lblStatusCount_ = nullptr;
+  QLabel* lblStatusIndex_ = nullptr;
+  QLabel* lblStatusResponse_ = nullptr;
+  QLabel* lblStatusBlocked_ = nullptr;
+  bool indexBuilding_ = false;
+  // The character set chosen under "Zeichensatz"; null for the automatic detection.
+  const char* charset_ = nullptr;
+  LiveRefresh* liveRefresh_ = nullptr;
+  // What the last display found; `shown` is false while no request is shown.
+  struct LastResponse {
+    bool shown = false;
+    bool found = false;
+    std::uint64_t bodySize = 0;
+  } lastResponse_;
+
   QAction* mnuDateiAktualisieren = nullptr;
   QAction* mnuDateiBeenden = nullptr;
+  QAction* mnuDateiOrdnerOeffnen = nullptr;
+  QAction* mnuDateiAntwortSpeichern = nullptr;
   QAction* mnuAnsichtBrowserQuelltext = nullptr;
   QAction* mnuAnsichtEntferneJavaScript = nullptr;
   QAction* mnuAnsichtEntferneKommentare = nullptr;

@@ -212,6 +212,7 @@ void frmHaupt::showKept(std::vector<std::uint32_t> kept, bool filtered) {
 }
 
 void frmHaupt::updateFilterCount() {
+  if (lblStatusCount_) updateStatusCount();  // the status bar comes after the menus
   const int total = requestModel_->totalCount();
   lblFilterCount->setText(
       requestModel_->isFiltered()
@@ -252,6 +253,7 @@ void frmHaupt::runResponseSearch(const QString& term) {
   searchCancel_ = false;
   mnuDateiAktualisieren->setEnabled(false);
   mnuSuchenAlleAntworten->setEnabled(false);
+  mnuDateiOrdnerOeffnen->setEnabled(false);
   std::uint64_t total = 0;
   ResponseSearchOptions options;
   options.progress = [this](std::uint8_t percent, bool& cancel) {
@@ -285,6 +287,7 @@ void frmHaupt::runResponseSearch(const QString& term) {
   searchRunning_ = false;
   mnuDateiAktualisieren->setEnabled(!frmProgress->isVisible());
   mnuSuchenAlleAntworten->setEnabled(true);
+  mnuDateiOrdnerOeffnen->setEnabled(true);
   --busy_;
 }
 
@@ -331,9 +334,9 @@ void frmHaupt::updateSourceMatches() {
   sourceMatches_ = NoCaseFinder16(term).findAll(toU16View(text));
   sourceMatchLength_ = term.size();
   if (sourceMatches_.empty()) {
-    statusBar()->showMessage(QStringLiteral("„%1“ nicht gefunden").arg(toQString(term)));
+    showStatusMessage(QStringLiteral("„%1“ nicht gefunden").arg(toQString(term)));
   } else {
-    statusBar()->showMessage(
+    showStatusMessage(
         QStringLiteral("Treffer %1 von %2").arg(currentSourceMatch()).arg(sourceMatches_.size()));
   }
   highlightVisibleMatches();

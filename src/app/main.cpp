@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include "app/frmHaupt.h"
+#include "app/translations.h"
 #include "view/rendered_view.h"
 
 int main(int argc, char** argv) {
@@ -9,6 +10,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Korvashimtale"));
   QApplication::setDesktopFileName(QStringLiteral("korvashimtale"));
+  korva::installGermanTranslations();
   korva::frmHaupt window(".");
   window.Form_Load();
   // A close that completed during start-up leaves no window for the event loop to wait on.

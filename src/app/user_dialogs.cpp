@@ -1,5 +1,6 @@
 #include "app/user_dialogs.h"
 
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
 
@@ -16,6 +17,15 @@ QString QtUserDialogs::inputBox(const QString& prompt, const QString& title,
   bool ok = false;
   QString text = QInputDialog::getText(parent_, title, prompt, QLineEdit::Normal, defaultText, &ok);
   return ok ? text : QString();
+}
+
+QString QtUserDialogs::chooseFolder(const QString& title, const QString& start) {
+  return QFileDialog::getExistingDirectory(parent_, title, start);
+}
+
+QString QtUserDialogs::saveFileName(const QString& title, const QString& proposed) {
+  return QFileDialog::getSaveFileName(
+      parent_, title, proposed, QStringLiteral("HTML-Dateien (*.html *.htm);;Alle Dateien (*)"));
 }
 
 }  // namespace korva

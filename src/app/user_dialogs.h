@@ -17,6 +17,10 @@ class UserDialogs {
   // A modal input box; returns the entered text, or an empty text when it was cancelled.
   virtual QString inputBox(const QString& prompt, const QString& title,
                            const QString& defaultText) = 0;
+  // A folder chooser starting in `start`; an empty text when it was cancelled.
+  virtual QString chooseFolder(const QString& title, const QString& start) = 0;
+  // A save-file chooser proposing `proposed` (a path); an empty text when it was cancelled.
+  virtual QString saveFileName(const QString& title, const QString& proposed) = 0;
 };
 
 // The real dialogs, owned by the window they are shown over.
@@ -26,6 +30,8 @@ class QtUserDialogs : public UserDialogs {
   void messageBox(const QString& text, Icon icon, const QString& title) override;
   QString inputBox(const QString& prompt, const QString& title,
                    const QString& defaultText) override;
+  QString chooseFolder(const QString& title, const QString& start) override;
+  QString saveFileName(const QString& title, const QString& proposed) override;
 
  private:
   QWidget* parent_;

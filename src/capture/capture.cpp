@@ -29,6 +29,34 @@ bool Capture::releaseIndex() {
   return saved;
 }
 
+std::string suggestedFileName(std::string_view requestText) {
+  auto word = [&](std::size_t from) {
+    const std::size_t start = requestText.find_first_not_of(' ', from);
+    if (start == std::string_view::npos) return std::string_view();
+    const std::size_t end = requestText.find(' ', start);
+    return requestText.substr(start, end == std::string_view::npos ? end : end - start);
+  };
+  const std::string_view method = word(0);
+  std::string_view path =
+      method.empty() ? method : word(static_cast<std::size_t>(method.end() - requestText.begin()));
+  path = path.substr(0, path.find_first_of("?#"));
+  if (const std::size_t scheme = path.find("://"); scheme != std::string_view::npos) {
+    path.remove_prefix(scheme + 3);
+    const std::size_t slash = path.find('/');
+    path = slash == std::string_view::npos ? std::string_view() : path.substr(slash);
+  }
+  if (const std::size_t slash = path.rfind('/'); slash != std::string_view::npos)
+    path.remove_prefix(slash + 1);
+  std::string name(path);
+  for (char& c : name) {
+    const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '.' || c == '-' || c == '_';
+    if (!safe) c = '_';
+  }
+  if (name.empty() || name == "." || name == "..") name = "antwort";
+  return name + ".html";
+}
+
 RowResponse Capture::show(std::size_t row, const ShowOptions& options) const {
   RowResponse shown;
   if (row >= rows_.size()) return shown;

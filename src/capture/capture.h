@@ -28,6 +28,11 @@ struct RowResponse {
   std::u16string text;         // `bytes` decoded for display; empty unless ShowOptions::decode
 };
 
+// The file name proposed for saving a response: the last segment of the request's path (the
+// second word of the request text, without scheme, host, query and fragment), with characters
+// unsafe in file names replaced by '_', plus ".html"; "antwort.html" when the path has none.
+std::string suggestedFileName(std::string_view requestText);
+
 class Capture {
  public:
   // `folder` holds the three files; `reporter` receives the index build's own error reports.

@@ -52,10 +52,11 @@ QUrl blankUrlFor(bool withContentPolicy) {
 class BlankOnlyPage : public QWebEnginePage {
  public:
   BlankOnlyPage(QWebEngineProfile* profile, QUrl blankUrl, std::function<void()> onLinkRefused,
-                QObject* parent)
+                std::function<void()> onPolicyBlocked, QObject* parent)
       : QWebEnginePage(profile, parent),
         blankUrl_(std::move(blankUrl)),
-        onLinkRefused_(std::move(onLinkRefused)) {}
+        onLinkRefused_(std::move(onLinkRefused)),
+        onPolicyBlocked_(std::move(onPolicyBlocked)) {}
 
  protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override {
@@ -68,11 +69,18 @@ class BlankOnlyPage : public QWebEnginePage {
   void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString& message, int,
                                 const QString&) override {
     if (message == kLinkRefusedMessage) onLinkRefused_();
+    // What the document's policy refuses never reaches the interceptor; the engine reports it
+    // here instead, and it counts as blocked all the same.
+    else if (message.startsWith(QLatin1String("Refused to load")) ||
+             message.startsWith(QLatin1String("Refused to connect")) ||
+             message.startsWith(QLatin1String("Refused to frame")))
+      onPolicyBlocked_();
   }
 
  private:
   QUrl blankUrl_;
   std::function<void()> onLinkRefused_;
+  std::function<void()> onPolicyBlocked_;
 };
 
 // Lets only data: URLs through; everything else (http, https, file, ftp, ws, blob...) would be
@@ -223,7 +231,7 @@ RenderedView::RenderedView(QWidget* parent, unsigned defenses)
     profile_->setUrlRequestInterceptor(new RequestBlocker(
         this, [this] { onRequestBlocked(); }, profile_));
   page_ = new BlankOnlyPage(
-      profile_, blankUrl_, [this] { emit linkRefused(); }, this);
+      profile_, blankUrl_, [this] { emit linkRefused(); }, [this] { onRequestBlocked(); }, this);
   // The page's core must go before the profile does; as the page's child the profile is
   // deleted only after it.
   profile_->setParent(page_);

@@ -31,7 +31,18 @@ class FakeDialogs : public UserDialogs {
     return answers.isEmpty() ? QString() : answers.takeFirst();
   }
 
+  QString chooseFolder(const QString& title, const QString& start) override {
+    fileRequests.push_back({title, title, start});
+    return folderAnswers.isEmpty() ? QString() : folderAnswers.takeFirst();
+  }
+  QString saveFileName(const QString& title, const QString& proposed) override {
+    fileRequests.push_back({title, title, proposed});
+    return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
+  }
+
   std::vector<Message> messages;
+  std::vector<Prompt> fileRequests;        // folder and save choosers: title, proposed path
+  QStringList folderAnswers, saveAnswers;  // empty answer = cancelled
   std::vector<Prompt> prompts;
   QStringList answers;  // empty answer = cancelled
   std::function<void()> onPrompt;

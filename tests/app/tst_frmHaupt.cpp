@@ -2,10 +2,16 @@
 // the filters, the view switch, the search keys and the layout.
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QDir>
 #include <QFrame>
+#include <QInputDialog>
 #include <QLabel>
 #include <QListView>
+#include <QMenu>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
@@ -14,10 +20,13 @@
 #include <memory>
 
 #include "app/frmHaupt.h"
+#include "app/live_refresh.h"
 #include "app/request_list_model.h"
+#include "app/translations.h"
 #include "fake_dialogs.h"
 #include "index/clsIndex.h"
 #include "test_util.h"
+#include "view/charset.h"
 #include "view/clsTextBox.h"
 #include "view/rendered_view.h"
 
@@ -30,6 +39,8 @@ using korva::testing::makeRequestLine;
 using korva::testing::TempDir;
 
 namespace {
+
+bool germanInstalled = false;  // set by main(), as the program does it
 
 // A folder with `count` requests; block i has body "<p>body i</p>" plus `extra`.
 void writeLogs(const TempDir& dir, int count, const std::string& extra = "") {
@@ -188,6 +199,46 @@ class TestFrmHaupt : public QObject {
     QCOMPARE(korva::clsIndex(s.dir.path()).size(), 5u);
   }
 
+  void closeWarnsOnceWhenTheIndexCannotBeSaved() {
+    Started s;
+    writeLogs(s.dir, 3);
+    s.start();
+    frmHaupt& w = *s.window;
+    // Root writes through any mode bits; a folder that is gone cannot be written by anyone.
+    const std::string moved = s.dir.path() + "-moved";
+    QCOMPARE(::rename(s.dir.path().c_str(), moved.c_str()), 0);
+    w.close();
+    const bool closed = waitUntilClosed(w);
+    ::rename(moved.c_str(), s.dir.path().c_str());
+    QVERIFY(closed);  // the close goes on
+    s.window.reset();
+    QCOMPARE(s.dialogs.messages.size(), std::size_t{1});
+    QCOMPARE(s.dialogs.messages[0].icon, UserDialogs::Icon::Warning);
+    QVERIFY(s.dialogs.messages[0].text.contains(QString::fromStdString(s.dir.path())));
+    QVERIFY(s.dialogs.messages[0].text.contains(QStringLiteral("neu aufgebaut")));
+  }
+
+  void qtsOwnDialogsAndMenusAreGerman() {
+    QVERIFY(germanInstalled);
+    Started s;
+    writeLogs(s.dir, 1);
+    s.start();
+    QStringList texts;
+    for (const char* name : {"txtSource_", "txtRequest"}) {
+      std::unique_ptr<QMenu> menu(
+          child<QPlainTextEdit>(*s.window, name)->createStandardContextMenu());
+      for (QAction* a : menu->actions())
+        if (!a->isSeparator()) texts << a->text().section(u'\t', 0, 0);
+    }
+    QInputDialog prompt(s.window.get());
+    prompt.show();  // builds its buttons
+    for (QPushButton* button : prompt.findChildren<QPushButton*>()) texts << button->text();
+    QVERIFY2(texts.contains(QStringLiteral("&Kopieren")), qPrintable(texts.join(u'|')));
+    QVERIFY2(texts.contains(QStringLiteral("Abbrechen")), qPrintable(texts.join(u'|')));
+    for (const char* english : {"Copy", "Select All", "Cancel"})
+      QVERIFY2(!texts.join(u'|').remove(u'&').contains(QLatin1String(english)), english);
+  }
+
   void closeDuringABuildCancelsItAndSavesWhatWasIndexed() {
     Started s;
     writeLogs(s.dir, 3000, std::string(300, 'x'));
@@ -241,6 +292,60 @@ class TestFrmHaupt : public QObject {
     QCOMPARE(sourceText(w), QStringLiteral("<p>body 1</p>\n"));
     action(w, "mnuAnsichtEntferneJavaScript")->trigger();
     QCOMPARE(sourceText(w), QStringLiteral("<p>body 1</p><script>evil()</script>\n"));
+  }
+
+  void statusBarFollowsFolderListIndexAndResponse() {
+    Started s;
+    writeLogs(s.dir, 2);  // bodies "<p>body N</p>\r\n": 15 bytes
+    s.dir.append("HtmlRequest.log", makeRequestLine(makeKey(7)) + makeRequestLine(makeKey(8)));
+    s.dir.append("HtmlResponse.log", makeBlock(makeKey(8), ""));  // key 7 has no block
+    s.start();
+    frmHaupt& w = *s.window;
+    auto text = [&](const char* name) { return child<QLabel>(w, name)->text(); };
+    QCOMPARE(text("lblStatusFolder"), QString::fromStdString(s.dir.path()));
+    QCOMPARE(text("lblStatusCount"), QStringLiteral("4 Anfragen"));
+    QCOMPARE(text("lblStatusIndex"), QStringLiteral("Index neu aufgebaut, 3 Einträge"));
+    QCOMPARE(text("lblStatusResponse"), QString());
+    // Below the client area, which keeps the panes.
+    QVERIFY(w.centralWidget()->geometry().bottom() < w.statusBar()->geometry().top());
+    QVERIFY(child<QWidget>(w, "txtSource_")->geometry().bottom() < w.centralWidget()->height());
+
+    w.mnuDateiAktualisieren_Click();
+    QCOMPARE(text("lblStatusIndex"), QStringLiteral("Index aktuell, 3 Einträge"));
+    s.dir.append("HtmlRequest.log", makeRequestLine(makeKey(9)));
+    s.dir.append("HtmlResponse.log", makeBlock(makeKey(9)));
+    QString during;
+    QTimer poll;  // fires in every yield of the refresh
+    poll.setInterval(0);
+    QObject::connect(&poll, &QTimer::timeout, &w, [&] {
+      if (w.index()->InBuildIndex()) during = text("lblStatusIndex");
+    });
+    poll.start();
+    w.mnuDateiAktualisieren_Click();
+    poll.stop();
+    QCOMPARE(during, QStringLiteral("Index wird aufgebaut"));
+    QCOMPARE(text("lblStatusIndex"), QStringLiteral("Index fortgesetzt, 4 Einträge"));
+    QCOMPARE(text("lblStatusCount"), QStringLiteral("5 Anfragen"));
+
+    select(w, 1);
+    QCOMPARE(text("lblStatusResponse"), QStringLiteral("Antwort: 15 Bytes"));
+    select(w, 2);
+    QCOMPARE(text("lblStatusResponse"), QStringLiteral("Keine Antwort aufgezeichnet"));
+    select(w, 3);
+    QCOMPARE(text("lblStatusResponse"), QStringLiteral("Leere Antwort"));
+
+    w.showStatusMessage(QStringLiteral("Treffer 1 von 2"));
+    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Treffer 1 von 2"));
+    // A page that asks the network for an image: the rendered view blocks it and says so.
+    s.dir.append("HtmlRequest.log", makeRequestLine(makeKey(10)));
+    s.dir.append("HtmlResponse.log",
+                 makeBlock(makeKey(10), "<img src='http://example.invalid/a.png'>\r\n"));
+    w.mnuDateiAktualisieren_Click();
+    select(w, 5);
+    QTRY_COMPARE_WITH_TIMEOUT(text("lblStatusBlocked"), QStringLiteral("1 Anfrage blockiert"),
+                              20000);
+    select(w, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(text("lblStatusBlocked"), QString(), 20000);
   }
 
   void filterBeforeAnySelectionShowsEmptyViews() {
@@ -343,6 +448,48 @@ class TestFrmHaupt : public QObject {
     QCOMPARE(w.LastSearchTerm(), std::u16string(u"zzz"));
   }
 
+  void ctrlFRunsOnceWhenARealPromptTakesTheFocus() {
+    Started s;
+    s.dir.write("HtmlRequest.log", makeRequestLine(makeKey(1)));
+    s.dir.write("HtmlResponse.log", makeBlock(makeKey(1), "abc abc\r\n"));
+    s.start();
+    frmHaupt& w = *s.window;
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    select(w, 0);
+    action(w, "mnuAnsichtBrowserQuelltext")->trigger();
+    auto* source = child<QPlainTextEdit>(w, "txtSource_");
+    QTRY_COMPARE(QApplication::focusWidget(), source);
+    // The prompt is a real modal dialog: it takes the focus and gives it back when it closes,
+    // closed by Enter, by Escape, or left open while F3 is pressed.
+    for (Qt::Key closeKey : {Qt::Key_Return, Qt::Key_Escape}) {
+      const std::size_t before = s.dialogs.prompts.size();
+      s.dialogs.onPrompt = [&] {
+        QInputDialog prompt(&w);
+        QTimer::singleShot(50, &prompt, [&] {
+          QWidget* focus = QApplication::focusWidget();
+          QTest::keyClick(focus ? focus : &prompt, closeKey);
+        });
+        QTimer::singleShot(5000, &prompt, &QDialog::reject);  // never hang the suite
+        prompt.exec();
+      };
+      s.dialogs.answers << QStringLiteral("abc");
+      w.activateWindow();  // the window manager's part once the prompt has gone
+      QVERIFY(QTest::qWaitForWindowActive(&w));
+      QTRY_COMPARE(QApplication::focusWidget(), source);
+      QTest::keyClick(source, Qt::Key_F, Qt::ControlModifier);
+      QCOMPARE(s.dialogs.prompts.size(), before + 1);
+    }
+    s.dialogs.onPrompt = nullptr;
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTRY_COMPARE(QApplication::focusWidget(), source);
+    const int at = w.source()->SelStart();
+    QTest::keyClick(source, Qt::Key_F3);
+    QCOMPARE(w.source()->SelStart(), at == 0 ? 4 : 0);
+    QCOMPARE(s.dialogs.prompts.size(), std::size_t{2});
+  }
+
   void keysWorkWhileTheRenderedViewHasTheFocus() {
     Started s;
     writeLogs(s.dir, 2);
@@ -360,6 +507,170 @@ class TestFrmHaupt : public QObject {
     w.browser()->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6);  // the menu shortcut too
     QCOMPARE(action(w, "mnuAnsichtBrowserQuelltext")->text(), QStringLiteral("&Browser"));
+  }
+
+  void altArrowsWalkTheListAndTheListCopies() {
+    Started s;
+    writeLogs(s.dir, 3);
+    s.start();
+    frmHaupt& w = *s.window;
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto* list = child<QListView>(w, "lstRequest");
+    const QList<QAction*> items = w.findChild<QMenu*>(QStringLiteral("mnuAnsicht"))->actions();
+    QCOMPARE(items.first(), action(w, "mnuAnsichtBrowserQuelltext"));  // the fixed items first
+    QVERIFY(items.indexOf(action(w, "mnuAnsichtEntferneKommentare")) <
+            items.indexOf(action(w, "mnuAnsichtNaechsteAnfrage")));
+    QCOMPARE(action(w, "mnuAnsichtNaechsteAnfrage")->text(), QStringLiteral("&Nächste Anfrage"));
+
+    auto press = [](Qt::Key key) {
+      QTest::keyClick(QApplication::focusWidget(), key, Qt::AltModifier);
+    };
+    QTRY_VERIFY(QApplication::focusWidget());
+    press(Qt::Key_Down);  // nothing selected: the first row
+    QCOMPARE(list->currentIndex().row(), 0);
+    QWidget* focus = QApplication::focusWidget();  // the rendered view, which is up
+    QVERIFY(focus == w.browser() || w.browser()->isAncestorOf(focus));
+    press(Qt::Key_Down);
+    QCOMPARE(list->currentIndex().row(), 1);
+    QVERIFY(sourceText(w).contains(QStringLiteral("body 1")));
+    action(w, "mnuAnsichtBrowserQuelltext")->trigger();  // now from the source view
+    QTRY_COMPARE(QApplication::focusWidget(), child<QWidget>(w, "txtSource_"));
+    press(Qt::Key_Down);
+    press(Qt::Key_Down);  // stays on the last row
+    QCOMPARE(list->currentIndex().row(), 2);
+    press(Qt::Key_Up);
+    QCOMPARE(list->currentIndex().row(), 1);
+    QVERIFY(sourceText(w).contains(QStringLiteral("body 1")));
+
+    list->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), list);
+    QApplication::clipboard()->clear();
+    QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("GET http://host/1 HTTP/1.1"));
+    QCOMPARE(list->contextMenuPolicy(), Qt::ActionsContextMenu);
+    QCOMPARE(list->actions().size(), 2);
+    list->actions().at(1)->trigger();
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("<p>body 1</p>\n"));
+  }
+
+  void openAnotherFolderAndSaveAResponse() {
+    Started s;
+    writeLogs(s.dir, 2);
+    s.start();
+    frmHaupt& w = *s.window;
+    TempDir other;
+    writeLogs(other, 3, "<script>x()</script>");
+    QCOMPARE(action(w, "mnuDateiOrdnerOeffnen")->shortcut(),
+             QKeySequence(QStringLiteral("Ctrl+O")));
+    action(w, "mnuDateiOrdnerOeffnen")->trigger();  // cancelled: nothing changes
+    QCOMPARE(s.dialogs.fileRequests.back().defaultText, QString::fromStdString(s.dir.path()));
+    QCOMPARE(w.requestModel()->count(), 2);
+
+    select(w, 1);
+    bool disabledDuringBuild = false;
+    QTimer poll;
+    poll.setInterval(0);
+    QObject::connect(&poll, &QTimer::timeout, &w, [&] {
+      if (w.index() && w.index()->InBuildIndex())
+        disabledDuringBuild = !action(w, "mnuDateiOrdnerOeffnen")->isEnabled();
+    });
+    poll.start();
+    s.dialogs.folderAnswers << QString::fromStdString(other.path());
+    action(w, "mnuDateiOrdnerOeffnen")->trigger();
+    poll.stop();
+    QVERIFY(disabledDuringBuild);
+    QVERIFY(action(w, "mnuDateiOrdnerOeffnen")->isEnabled());
+    QCOMPARE(QDir::currentPath(), QString::fromStdString(other.path()));
+    QCOMPARE(korva::clsIndex(s.dir.path()).size(), 2u);  // the old index saved as at a close
+    QCOMPARE(w.requestModel()->count(), 3);
+    QCOMPARE(w.index()->size(), 3u);
+    QCOMPARE(child<QListView>(w, "lstRequest")->currentIndex().row(), -1);
+    QCOMPARE(sourceText(w), QString());
+    QCOMPARE(child<QLabel>(w, "lblStatusFolder")->text(), QString::fromStdString(other.path()));
+
+    select(w, 2);
+    action(w, "mnuAnsichtEntferneJavaScript")->trigger();
+    s.dialogs.saveAnswers << QString::fromStdString(other.file("saved.html"));
+    action(w, "mnuDateiAntwortSpeichern")->trigger();
+    QCOMPARE(s.dialogs.fileRequests.back().defaultText,
+             QString::fromStdString(other.file("2.html")));
+    QCOMPARE(other.read("saved.html"), std::string("<p>body 2</p>\r\n"));  // bytes, filtered
+    QVERIFY(s.dialogs.messages.empty());
+    s.dialogs.saveAnswers << QString::fromStdString(other.file("gone/saved.html"));
+    action(w, "mnuDateiAntwortSpeichern")->trigger();
+    QCOMPARE(s.dialogs.messages.size(), std::size_t{1});
+    QVERIFY(s.dialogs.messages[0].text.contains(QStringLiteral("gone/saved.html")));
+  }
+
+  void chosenCharacterSetRedisplaysTheResponse() {
+    Started s;
+    s.dir.write("HtmlRequest.log", makeRequestLine(makeKey(1)) + makeRequestLine(makeKey(2)));
+    // Greek and Japanese without a declaration: the detection takes them for Windows-1252.
+    s.dir.write("HtmlResponse.log", makeBlock(makeKey(1), "<p>\xC1\xE8\xDE\xED\xE1</p>\r\n") +
+                                        makeBlock(makeKey(2), "\x93\xFA\x96\x7B\r\n"));
+    s.start();
+    frmHaupt& w = *s.window;
+    for (const korva::Charset& c : korva::kCharsets)  // this Qt build converts every offered set
+      QVERIFY2(w.findChild<QAction*>(QStringLiteral("mnuZeichensatz_") + QLatin1String(c.name)),
+               c.name);
+    QVERIFY(action(w, "mnuZeichensatzAutomatisch")->isChecked());
+    select(w, 0);
+    QCOMPARE(sourceText(w), QStringLiteral("<p>Áèĩíá</p>\n").replace(u'ĩ', u'Þ'));
+    action(w, "mnuZeichensatz_ISO-8859-7")->trigger();
+    QVERIFY(!action(w, "mnuZeichensatzAutomatisch")->isChecked());
+    QCOMPARE(sourceText(w), QStringLiteral("<p>Αθήνα</p>\n"));
+    select(w, 1);  // the choice stays for the next request
+    action(w, "mnuZeichensatz_Shift_JIS")->trigger();
+    QCOMPARE(sourceText(w), QStringLiteral("日本\n"));
+    action(w, "mnuZeichensatzAutomatisch")->trigger();
+    QCOMPARE(sourceText(w), QStringLiteral("\u201C\u00FA\u2013{\n"));
+  }
+
+  void liveRefreshListsAppendedRequestsAndKeepsTheSelection() {
+    Started s;
+    writeLogs(s.dir, 40);
+    s.start();
+    frmHaupt& w = *s.window;
+    auto* list = child<QListView>(w, "lstRequest");
+    QAction* live = action(w, "mnuAnsichtAutomatischAktualisieren");
+    QVERIFY(live->isCheckable() && !live->isChecked());  // off at start
+    auto append = [&](int from, int to) {
+      for (int i = from; i < to; ++i) {
+        s.dir.append("HtmlResponse.log",
+                     makeBlock(makeKey(i), "<p>body " + std::to_string(i) + "</p>\r\n"));
+        s.dir.append(
+            "HtmlRequest.log",
+            makeRequestLine(makeKey(i), "GET http://host/" + std::to_string(i) + " HTTP/1.1"));
+      }
+    };
+    append(40, 42);
+    QTest::qWait(2 * korva::LiveRefresh::kMergeMs);
+    QCOMPARE(w.requestModel()->count(), 40);  // not watching yet
+
+    live->trigger();
+    select(w, 3);  // the top of the list is in view: the list stays there
+    const int top = list->verticalScrollBar()->value();
+    append(42, 45);
+    QTRY_COMPARE_WITH_TIMEOUT(w.requestModel()->count(), 45, 1000);
+    QTRY_COMPARE(w.index()->size(), 45u);
+    QCOMPARE(list->currentIndex().row(), 3);
+    QVERIFY(sourceText(w).contains(QStringLiteral("body 3")));
+    QCOMPARE(list->verticalScrollBar()->value(), top);
+
+    list->scrollToBottom();  // now the last row is in view: the list follows new rows
+    append(45, 60);
+    QTRY_COMPARE_WITH_TIMEOUT(w.requestModel()->count(), 60, 1000);
+    QTRY_COMPARE(list->verticalScrollBar()->value(), list->verticalScrollBar()->maximum());
+    QVERIFY(list->verticalScrollBar()->value() > top);
+
+    writeLogs(s.dir, 5, "<p>new</p>");  // replaced by other, shorter logs: rebuilt as by F5
+    QTRY_COMPARE_WITH_TIMEOUT(w.requestModel()->count(), 5, 1000);
+    QTRY_COMPARE(w.index()->size(), 5u);
+    live->trigger();
+    append(5, 7);
+    QTest::qWait(2 * korva::LiveRefresh::kMergeMs);
+    QCOMPARE(w.requestModel()->count(), 5);
   }
 
   void resizeKeepsBrowserOverTheSourcePane() {
@@ -508,6 +819,7 @@ class TestFrmHaupt : public QObject {
 int main(int argc, char** argv) {
   korva::prepareWebEngineEnvironment();
   QApplication app(argc, argv);
+  germanInstalled = korva::installGermanTranslations();
   TestFrmHaupt test;
   return QTest::qExec(&test, argc, argv);
 }

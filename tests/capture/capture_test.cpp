@@ -98,3 +98,19 @@ TEST(CaptureTest, EveryRowOfAGeneratedLogShowsItsOwnBody) {
 
 }  // namespace
 }  // namespace korva
+
+namespace korva {
+namespace {
+
+TEST(CaptureTest, ProposedFileNameIsTheLastPathSegment) {
+  EXPECT_EQ(suggestedFileName("GET http://host/a/b/index.php?x=1#top HTTP/1.1"), "index.php.html");
+  EXPECT_EQ(suggestedFileName("GET /shop/Warenkorb HTTP/1.1"), "Warenkorb.html");
+  EXPECT_EQ(suggestedFileName("POST https://host HTTP/1.1"), "antwort.html");
+  EXPECT_EQ(suggestedFileName("GET http://host/dir/ HTTP/1.1"), "antwort.html");
+  EXPECT_EQ(suggestedFileName("GET /a/..%2F..:x*y HTTP/1.1"), ".._2F.._x_y.html");
+  EXPECT_EQ(suggestedFileName(""), "antwort.html");
+  EXPECT_EQ(suggestedFileName("GET /.."), "antwort.html");
+}
+
+}  // namespace
+}  // namespace korva

@@ -1,0 +1,195 @@
+// "Automatisch aktualisieren" with the whole window, offscreen: how soon an appended request is
+// listed, the CPU use while an idle folder is watched, and, with a writer appending 100 requests
+// a second, the longest stall of the event loop and whether the final index equals a fresh build.
+// Prints one line per figure.
+//
+//   live_refresh_qtbench                       a one-minute writer
+//   KORVA_BENCH_SECONDS=10 live_refresh_qtbench
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/frmHaupt.h"
+#include "app/request_list_model.h"
+#include "index/clsIndex.h"
+#include "log_generator.h"
+#include "view/rendered_view.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string makeFolder(const std::string& name) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string path = std::string(tmp ? tmp : "/tmp") + "/korva-live-bench-" +
+                     std::to_string(::getpid()) + "-" + name;
+  fs::remove_all(path);
+  fs::create_directories(path);
+  return path;
+}
+
+void append(const std::string& folder, long requests, std::uint64_t seed) {
+  korva::GeneratorOptions options;
+  options.outDir = folder;
+  options.requests = requests;
+  options.append = true;
+  options.seed = seed;
+  options.maxBody = 16 * 1024;
+  options.collectRecords = false;
+  korva::generateLogs(options);
+}
+
+double cpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Runs the event loop until `done` or `ms` have passed; false on the time-out.
+template <typename F>
+bool runUntil(F done, int ms) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QThread::msleep(1);
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  korva::prepareWebEngineEnvironment();
+  QApplication app(argc, argv);
+  const char* secondsText = std::getenv("KORVA_BENCH_SECONDS");
+  const int seconds = secondsText ? std::max(1, std::atoi(secondsText)) : 60;
+
+  const std::string folder = makeFolder("live");
+  {
+    korva::GeneratorOptions options;
+    options.outDir = folder;
+    options.requests = 1000;
+    options.maxBody = 16 * 1024;
+    options.seed = 5;
+    options.collectRecords = false;
+    korva::generateLogs(options);
+  }
+  korva::frmHaupt window(folder);
+  window.Form_Load();
+  window.findChild<QAction*>(QStringLiteral("mnuAnsichtAutomatischAktualisieren"))->trigger();
+  runUntil([] { return false; }, 500);
+
+  // 1. One request appended at a time: the time until the list holds it.
+  std::vector<double> latencies;
+  for (int i = 0; i < 10; ++i) {
+    const int before = window.requestModel()->count();
+    append(folder, 1, 100 + i);
+    QElapsedTimer timer;
+    timer.start();
+    if (!runUntil([&] { return window.requestModel()->count() > before; }, 5000)) {
+      std::printf("appended request not listed within 5 s\n");
+      return 1;
+    }
+    latencies.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    runUntil([] { return false; }, 300);
+  }
+  std::sort(latencies.begin(), latencies.end());
+  std::printf("appended request listed after: median %.0f ms, worst %.0f ms (10 appends)\n",
+              latencies[latencies.size() / 2], latencies.back());
+
+  // 2. An idle folder for 10 s, watched and not: the event loop sleeps between events.
+  auto idleShare = [] {
+    const double before = cpuSeconds();
+    QElapsedTimer idle;
+    idle.start();
+    QEventLoop loop;
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    loop.exec();
+    return (cpuSeconds() - before) / (static_cast<double>(idle.elapsed()) / 1e3);
+  };
+  const double watching = idleShare();
+  QAction* liveItem =
+      window.findChild<QAction*>(QStringLiteral("mnuAnsichtAutomatischAktualisieren"));
+  liveItem->trigger();
+  const double notWatching = idleShare();
+  liveItem->trigger();
+  std::printf(
+      "CPU of the whole process with an idle folder: %.2f %% of one core watched, "
+      "%.2f %% not watched (10 s each)\n",
+      watching * 100, notWatching * 100);
+
+  // 3. A writer appending 100 requests a second (10 every 100 ms) while the loop is timed.
+  std::atomic<bool> stop{false};
+  std::atomic<long> written{0};
+  std::thread writer([&] {
+    std::uint64_t seed = 1000;
+    auto next = std::chrono::steady_clock::now();
+    while (!stop) {
+      append(folder, 10, seed++);
+      written += 10;
+      next += std::chrono::milliseconds(100);
+      std::this_thread::sleep_until(next);
+    }
+  });
+  QElapsedTimer gap;
+  gap.start();
+  qint64 worstGap = 0;
+  QTimer tick;
+  tick.setInterval(10);
+  QObject::connect(&tick, &QTimer::timeout, [&] { worstGap = std::max(worstGap, gap.restart()); });
+  tick.start();
+  gap.restart();
+  QEventLoop loop;
+  QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+  loop.exec();
+  stop = true;
+  writer.join();
+  tick.stop();
+  const int expected = 1000 + 10 + static_cast<int>(written);
+  const bool listed = runUntil(
+      [&] {
+        return window.requestModel()->count() == expected && window.index() &&
+               !window.index()->InBuildIndex() && window.index()->size() >= std::size_t(expected);
+      },
+      10000);
+  std::printf(
+      "writer at 100 requests/s for %d s: %ld appended, longest event-loop gap %lld ms "
+      "(stall over the 10 ms tick: %lld ms)\n",
+      seconds, written.load(), static_cast<long long>(worstGap),
+      static_cast<long long>(std::max<qint64>(0, worstGap - 10)));
+
+  // 4. The index as the live refresh left it against one built from scratch.
+  const std::string fresh = makeFolder("fresh");
+  for (const char* name : {"HtmlRequest.log", "HtmlResponse.log"})
+    fs::copy_file(fs::path(folder) / name, fs::path(fresh) / name);
+  korva::clsIndex built(fresh);
+  built.InitializeIndex();
+  const korva::clsIndex& live = *window.index();
+  bool same = listed && live.size() == built.size();
+  for (std::size_t i = 0; same && i < built.size(); ++i) {
+    const auto& e = built.entries()[i];
+    same = live.QueryIndex(std::string_view(e.key.data(), e.keyLength)) == e.position;
+  }
+  std::printf("final index equals a fresh build: %s (%zu entries, %d requests listed)\n",
+              same ? "ja" : "NEIN", live.size(), window.requestModel()->count());
+  built.setSaveOnRelease(false);
+  fs::remove_all(fresh);
+
+  fs::remove_all(folder);
+  return same ? 0 : 1;
+}

@@ -1,0 +1,29 @@
+// The German texts of the window's status bar, as pure functions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace korva {
+
+// 1234567 as "1.234.567".
+std::string germanNumber(std::uint64_t n);
+
+// "1 Anfrage", "N Anfragen"; under a filter that hides rows "N von M Anfragen".
+std::string requestCountText(std::uint64_t shown, std::uint64_t total);
+
+enum class IndexState { Unknown, Building, Current, Resumed, Rebuilt, Failed };
+// "Index aktuell, N Einträge", "Index wird aufgebaut", ...; empty for Unknown.
+std::string indexStateText(IndexState state, std::uint64_t entries);
+
+// A size in bytes for people: "532 Bytes", "1,2 KB", "1,2 MB", "3,0 GB" (units of 1024).
+std::string sizeText(std::uint64_t bytes);
+
+// The selected response: "Antwort: 1,2 MB", "Leere Antwort" when the block was found with an
+// empty body, "Keine Antwort aufgezeichnet" when no block was found.
+std::string responseText(bool found, std::uint64_t bodySize);
+
+// The requests the rendered view kept from the network for this page; empty for none.
+std::string blockedText(int count);
+
+}  // namespace korva

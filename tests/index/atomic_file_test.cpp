@@ -1,0 +1,38 @@
+#include "index/atomic_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <iterator>
+
+#include "index/file_error.h"
+#include "test_util.h"
+
+namespace korva {
+namespace {
+
+TEST(AtomicFile, ReplacesTheWholeFileAndLeavesNoTemporaryOnFailure) {
+  testing::TempDir dir;
+  dir.write("page.html", "old and longer content");
+  writeFileAtomically(dir.file("page.html"), std::string("new\0bytes", 9));
+  EXPECT_EQ(dir.read("page.html"), std::string("new\0bytes", 9));
+  writeFileAtomically(dir.file("empty.html"), "");
+  EXPECT_TRUE(dir.exists("empty.html"));
+  EXPECT_EQ(dir.read("empty.html"), "");
+
+  // A folder in the way of the rename: the error names the file, nothing is left behind.
+  ::mkdir(dir.file("taken").c_str(), 0755);
+  try {
+    writeFileAtomically(dir.file("taken"), "x");
+    FAIL() << "no error";
+  } catch (const FileError& e) {
+    EXPECT_NE(std::string(e.what()).find("taken"), std::string::npos);
+  }
+  EXPECT_THROW(writeFileAtomically(dir.file("missing/page.html"), "x"), FileError);
+  const auto entries = std::filesystem::directory_iterator(dir.path());
+  EXPECT_EQ(std::distance(begin(entries), end(entries)), 3);  // page, empty, taken
+}
+
+}  // namespace
+}  // namespace korva
