@@ -510,7 +510,7 @@ void frmHaupt::showStatusMessage(const QString& text, int timeoutMs) {
 void frmHaupt::updateStatusCount() {
   lblStatusCount_->setText(
       fromUtf8(requestCountText(static_cast<std::uint64_t>(lstRequest->model()->rowCount()),
-                                static_cast<std::uint64_t>(requestModel_->count()))));
+                                static_cast<std::uint64_t>(requestModel_->totalCount()))));
 }
 
 void frmHaupt::updateStatusIndex() {

@@ -280,7 +280,6 @@ void frmHaupt::runResponseSearch(const QString& term) {
   } catch (const std::exception& e) {
     outcome = QString::fromUtf8(e.what());
   }
-  lstHits->sortItems(0, Qt::AscendingOrder);
   prgSearch->hide();
   cmdSearchCancel->hide();
   dckTreffer->setWindowTitle(QStringLiteral("Treffer in allen Antworten: ") + outcome);

@@ -772,6 +772,7 @@ class TestFrmHaupt : public QObject {
     // host/1, host/10..19 without host/12
     QCOMPARE(w.requestModel()->count(), 10);
     QCOMPARE(w.filterCountText(), QStringLiteral("10 von 31 Anfragen"));
+    QCOMPARE(child<QLabel>(w, "lblStatusCount")->text(), QStringLiteral("10 von 31 Anfragen"));
     select(w, 2);  // host/11: what a row shows is its own request, whatever its list position
     QVERIFY(sourceText(w).contains(QStringLiteral("body 11")));
     // A refresh keeps the filter, applies it to the new rows and keeps the selection.
