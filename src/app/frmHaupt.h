@@ -154,6 +154,9 @@ class frmHaupt : public QMainWindow {
   void handleMouse(QObject* watched, QEvent* event);
   bool handleKeyPreview(QObject* watched, QEvent* event);
   void createFindControls();
+  void createFilterBar();
+  void createSuchenMenu();
+  void createHitsDock();
   void startFilter();
   void filterStep();
   void showKept(std::vector<std::uint32_t> kept, bool filtered);

@@ -48,6 +48,16 @@ std::string utf8(const QString& text) { return text.toUtf8().toStdString(); }
 }  // namespace
 
 void frmHaupt::createFindControls() {
+  createFilterBar();
+  createSuchenMenu();
+  createHitsDock();
+  // The source view's matches follow it as it scrolls.
+  connect(txtSource_->verticalScrollBar(), &QScrollBar::valueChanged, this,
+          &frmHaupt::highlightVisibleMatches);
+  updateFilterCount();
+}
+
+void frmHaupt::createFilterBar() {
   tbrFilter = addToolBar(QStringLiteral("Filter"));
   tbrFilter->setObjectName(QStringLiteral("tbrFilter"));
   tbrFilter->setMovable(false);
@@ -71,7 +81,9 @@ void frmHaupt::createFindControls() {
   tmeFilter->setInterval(0);
   connect(tmeFilter, &QTimer::timeout, this, &frmHaupt::filterStep);
   connect(txtFilter, &QLineEdit::textChanged, this, &frmHaupt::startFilter);
+}
 
+void frmHaupt::createSuchenMenu() {
   QMenu* suchen = menuBar()->addMenu(QStringLiteral("&Suchen"));
   suchen->setObjectName(QStringLiteral("mnuSuchen"));
   // Ctrl+F and F3 are the window's own keys; these entries run the same and only show the key,
@@ -101,7 +113,9 @@ void frmHaupt::createFindControls() {
   mnuSuchenAlleAntworten->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
   connect(mnuSuchenAlleAntworten, &QAction::triggered, this,
           &frmHaupt::mnuSuchenAlleAntworten_Click);
+}
 
+void frmHaupt::createHitsDock() {
   dckTreffer = new QDockWidget(QStringLiteral("Treffer in allen Antworten"), this);
   dckTreffer->setObjectName(QStringLiteral("dckTreffer"));
   dckTreffer->setFeatures(QDockWidget::DockWidgetClosable);
@@ -134,11 +148,6 @@ void frmHaupt::createFindControls() {
   dckTreffer->setWidget(panel);
   addDockWidget(Qt::BottomDockWidgetArea, dckTreffer);
   dckTreffer->hide();
-
-  // The source view's matches follow it as it scrolls or resizes.
-  connect(txtSource_->verticalScrollBar(), &QScrollBar::valueChanged, this,
-          &frmHaupt::highlightVisibleMatches);
-  updateFilterCount();
 }
 
 // --- The filter over the request list ---

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -109,9 +110,15 @@ TEST(SaveKill, IndexFileIsAlwaysTheWholeOldOrTheWholeNew) {
   }
   dir.write("HtmlResponse.idx", oldIndex);
 
-  // An undisturbed round gives the new file and the time a save takes here.
-  const Round calibration = runRound(dir.path(), -1);
-  ASSERT_EQ(dir.read("HtmlResponse.idx"), newIndex);
+  // Undisturbed rounds give the new file and the time a save takes here; the longest of three,
+  // since a save's time varies with what else the disk is doing (a parallel test run).
+  Round calibration{false, 0};
+  for (int i = 0; i < 3; ++i) {
+    dir.write("HtmlResponse.idx", oldIndex);
+    const Round round = runRound(dir.path(), -1);
+    ASSERT_EQ(dir.read("HtmlResponse.idx"), newIndex);
+    calibration.saveSeconds = std::max(calibration.saveSeconds, round.saveSeconds);
+  }
   ASSERT_GT(calibration.saveSeconds, 0);
 
   const int rounds = roundsToRun();
@@ -119,8 +126,8 @@ TEST(SaveKill, IndexFileIsAlwaysTheWholeOldOrTheWholeNew) {
   int oldSeen = 0, newSeen = 0, torn = 0, tempLeft = 0, maxTemp = 0;
   for (int r = 0; r < rounds; ++r) {
     dir.write("HtmlResponse.idx", oldIndex);
-    // Anywhere from the first byte written to a little after the rename.
-    const double at = std::uniform_real_distribution<double>(0, 1.2)(rng) * calibration.saveSeconds;
+    // Anywhere from the first byte written to well after the rename.
+    const double at = std::uniform_real_distribution<double>(0, 2.0)(rng) * calibration.saveSeconds;
     runRound(dir.path(), at);
     const std::string now = dir.read("HtmlResponse.idx");
     if (now == oldIndex)
