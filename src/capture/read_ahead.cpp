@@ -28,97 +28,103 @@ ReadAheadFile::~ReadAheadFile() {
   ::close(fd_);
 }
 
+// Reads chunk after chunk while there is room, without a hand-over per chunk: waking a thread
+// costs more on a busy machine than reading a chunk does.
 void ReadAheadFile::work() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return stop_ || requested_; });
+    std::uint64_t state = state_.load(std::memory_order_relaxed);
+    wake_.wait(lock, [&] {
+      state = state_.load(std::memory_order_relaxed);
+      return stop_ || (run_ && (state & kEndBit) == 0 && state + chunk_ <= capacity_);
+    });
     if (stop_) return;
-    requested_ = false;
-    char* target = target_;
-    const std::size_t length = length_;
-    const std::int64_t offset = offset_;
+    const std::size_t filled = state;
+    const std::int64_t offset = start_ + static_cast<std::int64_t>(filled);
+    reading_ = true;
     lock.unlock();
     std::size_t got = 0;
     int error = 0;
-    while (got < length) {
-      const ssize_t n =
-          ::pread(fd_, target + got, length - got, offset + static_cast<std::int64_t>(got));
+    while (got < chunk_) {
+      const ssize_t n = ::pread(fd_, buffer_.get() + filled + got, chunk_ - got,
+                                offset + static_cast<std::int64_t>(got));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) error = errno;
       if (n <= 0) break;
       got += static_cast<std::size_t>(n);
     }
+    bytesRead_.fetch_add(got, std::memory_order_relaxed);
     lock.lock();
-    got_ = got;
+    reading_ = false;
     error_ = error;
-    done_ = true;
-    wake_.notify_all();
+    state_.store((filled + got) | (got < chunk_ ? kEndBit : 0), std::memory_order_release);
+    if (callerWaiting_ || !run_) done_.notify_all();
   }
 }
 
-void ReadAheadFile::startRead() {
+void ReadAheadFile::pause() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  run_ = false;
+  done_.wait(lock, [this] { return !reading_; });
+}
+
+void ReadAheadFile::resume() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    target_ = buffer_.get() + filled_;
-    length_ = chunk_;
-    offset_ = start_ + static_cast<std::int64_t>(filled_);
-    done_ = false;
-    requested_ = true;
+    run_ = true;
   }
-  pending_ = true;
   wake_.notify_all();
 }
 
-bool ReadAheadFile::readDone() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return done_;
+void ReadAheadFile::refresh() {
+  const std::uint64_t state = state_.load(std::memory_order_acquire);
+  filled_ = static_cast<std::size_t>(state & ~kEndBit);
+  atEnd_ = (state & kEndBit) != 0;
+  if (atEnd_) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (error_ != 0) throw FileError(error_, path_);
+  }
 }
 
-void ReadAheadFile::finishRead() {
+void ReadAheadFile::waitForMore() {
   std::unique_lock<std::mutex> lock(mutex_);
-  wake_.wait(lock, [this] { return done_; });
-  pending_ = false;
-  if (error_ != 0) throw FileError(error_, path_);
-  filled_ += got_;
-  bytesRead_ += got_;
-  if (got_ < length_) atEnd_ = true;
+  callerWaiting_ = true;
+  const std::uint64_t seen = state_.load(std::memory_order_relaxed);
+  done_.wait(lock, [&] { return state_.load(std::memory_order_relaxed) != seen || !reading_; });
+  callerWaiting_ = false;
 }
 
 std::string_view ReadAheadFile::at(std::int64_t start) {
-  const std::int64_t end = start_ + static_cast<std::int64_t>(filled_);
-  if (start < start_ || start > end) {
-    if (pending_) finishRead();
+  refresh();
+  if (start < start_ || start > start_ + static_cast<std::int64_t>(filled_)) {
+    pause();
     start_ = start;
     filled_ = 0;
     atEnd_ = false;
+    state_.store(0, std::memory_order_relaxed);
+    error_ = 0;
+    resume();
   }
-  auto available = [&] {
-    return static_cast<std::size_t>(start_ + static_cast<std::int64_t>(filled_) - start);
-  };
-  // Everything before `start` is done with: the rest moves to the front. Done only when little
-  // is left, so that few bytes are moved.
-  auto compact = [&] {
-    const auto skip = static_cast<std::size_t>(start - start_);
+  const auto skip = static_cast<std::size_t>(start - start_);
+  // Everything before `start` is done with: the rest moves to the front, but only once the
+  // worker has filled the buffer and little is left, so that few bytes are moved.
+  const bool full = filled_ + chunk_ > capacity_;
+  if (full && filled_ - skip <= 2 * chunk_ && !atEnd_) {
+    pause();
+    refresh();
     std::memmove(buffer_.get(), buffer_.get() + skip, filled_ - skip);
     filled_ -= skip;
     start_ = start;
-  };
-  while (!atEnd_ && available() < chunk_ / 2) {
-    if (!pending_) {
-      if (filled_ + chunk_ > capacity_) compact();
-      startRead();
-    }
-    finishRead();
+    state_.store(filled_, std::memory_order_relaxed);
+    resume();
   }
-  // The next chunk comes in while the caller works on this one; a finished read is taken in at
-  // once, so that the reader keeps going.
-  if (pending_ && readDone()) finishRead();
-  if (!atEnd_ && !pending_) {
-    if (filled_ + chunk_ > capacity_ && available() <= 2 * chunk_) compact();
-    if (filled_ + chunk_ <= capacity_) startRead();
+  while (!atEnd_ && static_cast<std::int64_t>(filled_) - (start - start_) <
+                        static_cast<std::int64_t>(chunk_ / 2)) {
+    waitForMore();
+    refresh();
   }
-  const auto skip = static_cast<std::size_t>(start - start_);
-  return std::string_view(buffer_.get() + skip, filled_ - skip);
+  return std::string_view(buffer_.get() + (start - start_),
+                          filled_ - static_cast<std::size_t>(start - start_));
 }
 
 bool ReadAheadFile::endsFile(std::int64_t start, std::size_t length) const {

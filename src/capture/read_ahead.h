@@ -1,8 +1,10 @@
 // A file read front to back with pread while the caller works on what came before: one worker
-// thread reads the next chunk into the same buffer, behind the bytes handed out. Never mapped:
-// the recorder may cut the file under a reader.
+// thread keeps reading the next chunks into free space of one buffer, behind the bytes handed
+// out, and only stops when the buffer is full. Never mapped: the recorder may cut the file under
+// a reader.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -27,32 +29,37 @@ class ReadAheadFile {
   std::string_view at(std::int64_t start);
   // True when the `length` bytes from `start` that at() gave run to the end of the file.
   bool endsFile(std::int64_t start, std::size_t length) const;
-  std::uint64_t bytesRead() const { return bytesRead_; }
+  std::uint64_t bytesRead() const { return bytesRead_.load(std::memory_order_relaxed); }
 
  private:
-  void startRead();
-  void finishRead();
-  bool readDone();
+  static constexpr std::uint64_t kEndBit = std::uint64_t{1} << 63;
+
   void work();
+  void pause();   // returns once the worker is not reading and will not start
+  void resume();  // lets it read on from start_ + the filled bytes
+  void refresh();
+  void waitForMore();
 
   std::string path_;
   int fd_ = -1;
   std::size_t chunk_;
   std::size_t capacity_;
   std::unique_ptr<char[]> buffer_;
+
+  // The caller's side; start_ changes only while the worker is paused.
   std::int64_t start_ = 0;  // file offset of buffer_[0]
-  std::size_t filled_ = 0;  // bytes valid in buffer_
-  bool atEnd_ = false;
-  bool pending_ = false;  // a read into buffer_[filled_ ...] is under way
-  std::uint64_t bytesRead_ = 0;
+  std::size_t filled_ = 0;  // bytes valid in buffer_, as last seen
+  bool atEnd_ = false;      // the worker met the end of the file (or an error) there
+
+  // Bytes valid in buffer_ plus kEndBit once the worker stopped at the end of the file. Stored by
+  // the worker after the bytes are in the buffer, so one load gives a consistent pair.
+  std::atomic<std::uint64_t> state_{0};
+  std::atomic<std::uint64_t> bytesRead_{0};
 
   std::mutex mutex_;
-  std::condition_variable wake_;
-  bool requested_ = false, done_ = false, stop_ = false;
-  char* target_ = nullptr;
-  std::size_t length_ = 0;
-  std::int64_t offset_ = 0;
-  std::size_t got_ = 0;
+  std::condition_variable wake_;  // the worker waits here
+  std::condition_variable done_;  // the caller waits here
+  bool run_ = true, reading_ = false, stop_ = false, callerWaiting_ = false;
   int error_ = 0;
   std::thread worker_;
 };

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "capture/capture.h"
@@ -143,8 +145,23 @@ int runSearch(const std::string& folder, const std::string& term, bool regex) {
   if (term.empty()) return usageError("SUCHBEGRIFF darf nicht leer sein");
   StderrReporter reporter;
   Capture capture(folder, &reporter);
-  capture.reloadRows();
-  capture.openIndex().setSaveOnRelease(false);
+  // The request rows load beside the index: both take a while on a big capture.
+  std::exception_ptr rowsError;
+  std::thread rowsLoader([&] {
+    try {
+      capture.reloadRows();
+    } catch (...) {
+      rowsError = std::current_exception();
+    }
+  });
+  try {
+    capture.openIndex().setSaveOnRelease(false);
+  } catch (...) {
+    rowsLoader.join();
+    throw;
+  }
+  rowsLoader.join();
+  if (rowsError) std::rethrow_exception(rowsError);
   ResponseSearchOptions options;
   options.snippets = false;
   const ResponseSearchResult result = searchResponses(capture, matcher, options);

@@ -5,6 +5,7 @@
 
 #include "capture/byte_search.h"
 #include "capture/capture.h"
+#include "capture/read_ahead.h"
 #include "capture/response_search.h"
 #include "capture/row_filter.h"
 #include "test_util.h"
@@ -84,6 +85,33 @@ std::uint64_t plainCount(const std::u16string& text, const std::string& term) {
        p = lower.find(term, p + term.size()))
     ++n;
   return n;
+}
+
+// The worker fills the buffer while the reader walks on, compacts and now and then jumps back:
+// every view must hold the file's bytes, and only the last one may end the file.
+TEST(ReadAheadFileTest, ViewsHoldTheFileWhileTheWorkerReadsOn) {
+  TempDir dir;
+  std::mt19937 random(3);
+  std::string bytes(300'000, '\0');
+  for (char& c : bytes) c = static_cast<char>(random());
+  dir.write("data", bytes);
+  for (const std::size_t chunk : {std::size_t{512}, std::size_t{4096}, std::size_t{1} << 20}) {
+    ReadAheadFile file(dir.path() + "/data", chunk);
+    std::int64_t start = 0;
+    while (start < static_cast<std::int64_t>(bytes.size())) {
+      const std::string_view view = file.at(start);
+      const auto rest = bytes.size() - static_cast<std::size_t>(start);
+      ASSERT_GE(view.size(), std::min(rest, chunk / 2)) << chunk << " at " << start;
+      ASSERT_EQ(view, std::string_view(bytes).substr(static_cast<std::size_t>(start), view.size()))
+          << chunk << " at " << start;
+      ASSERT_EQ(file.endsFile(start, view.size()), view.size() == rest) << chunk << " at " << start;
+      if (random() % 50 == 0)
+        start -= std::min<std::int64_t>(start, random() % (4 * chunk));
+      else
+        start += 1 + static_cast<std::int64_t>(random() % std::min(view.size(), 2 * chunk / 3));
+    }
+    EXPECT_GE(file.bytesRead(), bytes.size());
+  }
 }
 
 TEST(ResponseSearchTest, CountsOnlyBodiesAtBlockEdgesAndAcrossReadBlocks) {
