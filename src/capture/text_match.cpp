@@ -3,15 +3,23 @@
 #include <re2/re2.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "view/text_decode.h"
 
 namespace korva {
 
 bool isAscii(std::string_view bytes) {
-  for (unsigned char c : bytes)
-    if (c >= 0x80) return false;
-  return true;
+  // Eight bytes at a time: the filter asks this of every row.
+  std::uint64_t high = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes.data() + i, 8);
+    high |= word;
+  }
+  for (; i < bytes.size(); ++i) high |= static_cast<unsigned char>(bytes[i]);
+  return (high & 0x8080808080808080ull) == 0;
 }
 
 std::string utf8FromUtf16(std::u16string_view text) {

@@ -71,6 +71,20 @@ TEST(ByteSearchTest, FindsTermsAndDividersAtEveryOffset) {
     EXPECT_EQ(AsciiNoCaseFinder("Q\n-").find(text), good - 51) << pad;
     EXPECT_EQ(AsciiNoCaseFinder("X\r\nAB").find(text), pad == 0 ? kNoMatch : pad - 1) << pad;
   }
+  // Every length and start, against a plain search: the wide scans hand over to shorter ones
+  // near the end of the text.
+  std::mt19937 random(5);
+  for (int round = 0; round < 3000; ++round) {
+    std::string text(random() % 90, ' '), term(1 + random() % 6, ' ');
+    for (char& c : text) c = "aAbB-\r"[random() % 6];
+    for (char& c : term) c = "abB-"[random() % 4];
+    std::string lowerText = text, lowerTerm = term;
+    for (char& c : lowerText) c = static_cast<char>(std::tolower(c));
+    for (char& c : lowerTerm) c = static_cast<char>(std::tolower(c));
+    const std::size_t from = random() % (text.size() + 2);
+    const std::size_t expected = from > text.size() ? kNoMatch : lowerText.find(lowerTerm, from);
+    ASSERT_EQ(AsciiNoCaseFinder(term).find(text, from), expected) << text << " / " << term;
+  }
   EXPECT_EQ(findDividerLine(std::string(47, '-') + "\r", 0, true), 0u);
   EXPECT_EQ(findDividerLine(std::string(47, '-') + "\r", 0, false), kNoMatch);
   EXPECT_EQ(findDividerLine(std::string(47, '-'), 0, true), kNoMatch);  // not ended yet
