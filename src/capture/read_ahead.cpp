@@ -86,11 +86,13 @@ void ReadAheadFile::refresh() {
   }
 }
 
+// Waits until the worker got further than what the caller saw last; it always does, since the
+// caller waits only while there is room in the buffer and the end was not reached.
 void ReadAheadFile::waitForMore() {
   std::unique_lock<std::mutex> lock(mutex_);
   callerWaiting_ = true;
-  const std::uint64_t seen = state_.load(std::memory_order_relaxed);
-  done_.wait(lock, [&] { return state_.load(std::memory_order_relaxed) != seen || !reading_; });
+  const std::uint64_t seen = filled_ | (atEnd_ ? kEndBit : 0);
+  done_.wait(lock, [&] { return state_.load(std::memory_order_relaxed) != seen; });
   callerWaiting_ = false;
 }
 
