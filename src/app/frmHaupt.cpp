@@ -180,6 +180,8 @@ frmHaupt::frmHaupt(std::string folder, UserDialogs* dialogs, QWidget* parent)
   }
   errorBoxes_ = std::make_unique<ErrorBoxes>(dialogs_);
   capture_ = std::make_unique<Capture>(std::move(folder), errorBoxes_.get());
+  // The request log is read while the window builds itself; the start-up's refresh takes it.
+  capture_->preloadRows();
   searchTarget_ = std::make_unique<SourceSearchTarget>(*this);
   searchPrompt_ = std::make_unique<DialogSearchPrompt>(dialogs_);
   keySearch_ = std::make_unique<KeySearch>(*searchTarget_, *searchPrompt_);

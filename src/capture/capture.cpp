@@ -1,5 +1,9 @@
 #include "capture/capture.h"
 
+#include <sys/stat.h>
+
+#include <thread>
+
 #include "index/file_error.h"
 #include "view/html_filters.h"
 #include "view/retrieval.h"
@@ -7,14 +11,73 @@
 
 namespace korva {
 
+namespace {
+
+// What tells one state of a file from another without reading it: a file written since has
+// another size or modification time, a file replaced another inode.
+struct FileStamp {
+  bool valid = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+  bool operator==(const FileStamp& o) const {
+    return valid && o.valid && device == o.device && inode == o.inode && size == o.size &&
+           modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
+  }
+};
+
+FileStamp stampOf(const std::string& path) {
+  struct stat st {};
+  FileStamp stamp;
+  if (::stat(path.c_str(), &st) != 0) return stamp;
+  stamp = {true, st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+  return stamp;
+}
+
+}  // namespace
+
+struct Capture::Preload {
+  RequestRows rows;
+  FileStamp stamp;  // valid only when the file did not change while it was read
+  std::thread thread;
+};
+
 Capture::Capture(std::string folder, ErrorReporter* reporter)
     : folder_(std::move(folder)), reporter_(reporter) {}
 
-Capture::~Capture() = default;
+Capture::~Capture() {
+  if (preload_) preload_->thread.join();
+}
 
 std::string Capture::path(const char* name) const { return joinPath(folder_, name); }
 
-void Capture::reloadRows() { rows_.load(path(kRequestLogName)); }
+void Capture::preloadRows() {
+  if (preload_) return;
+  preload_ = std::make_unique<Preload>();
+  preload_->thread = std::thread([p = preload_.get(), file = path(kRequestLogName)] {
+    const FileStamp before = stampOf(file);
+    try {
+      p->rows.load(file);
+    } catch (...) {
+      return;
+    }
+    if (stampOf(file) == before) p->stamp = before;
+  });
+}
+
+void Capture::reloadRows() {
+  const std::string file = path(kRequestLogName);
+  if (preload_) {
+    std::unique_ptr<Preload> preload = std::move(preload_);
+    preload->thread.join();
+    if (preload->stamp == stampOf(file)) {
+      rows_ = std::move(preload->rows);
+      return;
+    }
+  }
+  rows_.load(file);
+}
 
 clsIndex& Capture::openIndex() {
   if (!index_) index_ = std::make_unique<clsIndex>(folder_, reporter_);

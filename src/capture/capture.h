@@ -46,8 +46,13 @@ class Capture {
   std::string path(const char* name) const;
 
   const RequestRows& rows() const { return rows_; }
-  // Reads "HtmlRequest.log" again. Throws FileError; the rows read so far stay.
+  // Reads "HtmlRequest.log" again. Throws FileError; the rows read so far stay. Takes the rows
+  // of a preload instead when the file is still exactly as the preload found it.
   void reloadRows();
+  // Starts reading "HtmlRequest.log" on a thread of its own, so that a window can build itself
+  // meanwhile; the next reloadRows() waits for it. Nothing is reported from here: a file that
+  // cannot be read is read again, and its error reported, by reloadRows().
+  void preloadRows();
 
   // Creates the index, which loads "HtmlResponse.idx" (throws FileError when it exists but
   // cannot be read), unless it exists already.
@@ -68,6 +73,8 @@ class Capture {
   ErrorReporter* reporter_;
   RequestRows rows_;
   std::unique_ptr<clsIndex> index_;
+  struct Preload;
+  std::unique_ptr<Preload> preload_;
 };
 
 }  // namespace korva

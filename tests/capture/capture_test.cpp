@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
 #include "index/file_error.h"
 #include "log_generator.h"
 #include "test_util.h"
@@ -33,6 +38,32 @@ TEST(RequestRowsTest, SplitsLinesAsTheLogsDoAndCutsKeyAndText) {
   EXPECT_EQ(rows.entry(4), "");  // out of range
   EXPECT_THROW(rows.load(dir.path() + "/missing.log"), FileError);
   EXPECT_EQ(rows.size(), 0u);
+}
+
+// A preload is taken only while the file is as it found it; otherwise the file is read anew.
+TEST(CaptureTest, PreloadedRowsAreTakenOnlyWhileTheFileIsUnchanged) {
+  TempDir dir;
+  const std::string two = makeRequestLine(makeKey(1)) + makeRequestLine(makeKey(2));
+  enum class Then { Nothing, Append, Remove };
+  for (const Then then : {Then::Nothing, Then::Append, Then::Remove}) {
+    dir.write("HtmlRequest.log", two);
+    Capture capture(dir.path());
+    capture.preloadRows();
+    // Long enough for the preload to have read the two rows before the file changes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    if (then == Then::Append) {
+      std::ofstream(dir.path() + "/HtmlRequest.log", std::ios::app | std::ios::binary)
+          << makeRequestLine(makeKey(3));
+    }
+    if (then == Then::Remove) {
+      std::remove((dir.path() + "/HtmlRequest.log").c_str());
+      EXPECT_THROW(capture.reloadRows(), FileError);
+      continue;
+    }
+    capture.reloadRows();
+    EXPECT_EQ(capture.rows().size(), then == Then::Append ? 3u : 2u);
+    EXPECT_EQ(capture.rows().key(1), makeKey(2));
+  }
 }
 
 TEST(CaptureTest, ShowsFoundEmptyAndMissingBlocksWithAndWithoutIndex) {
