@@ -6,9 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "capture/capture.h"
@@ -146,22 +144,9 @@ int runSearch(const std::string& folder, const std::string& term, bool regex) {
   StderrReporter reporter;
   Capture capture(folder, &reporter);
   // The request rows load beside the index: both take a while on a big capture.
-  std::exception_ptr rowsError;
-  std::thread rowsLoader([&] {
-    try {
-      capture.reloadRows();
-    } catch (...) {
-      rowsError = std::current_exception();
-    }
-  });
-  try {
-    capture.openIndex().setSaveOnRelease(false);
-  } catch (...) {
-    rowsLoader.join();
-    throw;
-  }
-  rowsLoader.join();
-  if (rowsError) std::rethrow_exception(rowsError);
+  capture.preloadRows();
+  capture.openIndex().setSaveOnRelease(false);
+  capture.reloadRows();
   ResponseSearchOptions options;
   options.snippets = false;
   const ResponseSearchResult result = searchResponses(capture, matcher, options);
