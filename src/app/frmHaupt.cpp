@@ -18,6 +18,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTimer>
@@ -26,19 +27,16 @@
 
 #include "app/live_refresh.h"
 #include "app/request_list_model.h"
-#include "app/status_texts.h"
 #include "app/user_dialogs.h"
-#include "capture/capture.h"
-#include "capture/row_filter.h"
 #include "index/atomic_file.h"
 #include "index/clsIndex.h"
-#include "index/file_error.h"
-#include "index/served_thread.h"
 #include "view/charset.h"
 #include "view/clsTextBox.h"
 #include "view/qt_text.h"
 #include "view/rendered_view.h"
 #include "view/text_decode.h"
+#include "viewer/status_texts.h"
+#include "viewer/viewer.h"
 
 namespace korva {
 namespace {
@@ -62,6 +60,8 @@ QFont fixedFont(qreal points) {
 QString fromUtf8(const std::string& s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
+
+std::string utf8(const QString& text) { return text.toUtf8().toStdString(); }
 
 QRect toQRect(const PixelRect& r) { return QRect(r.left, r.top, r.width, r.height); }
 
@@ -91,49 +91,47 @@ class Finally {
 
 }  // namespace
 
-// The index build's own error reports: critical boxes titled "Fehler". A damaged log can hold
-// thousands of duplicate keys, each reported twice; a modal box for every one would lock the
-// user out, so one build shows the first few and then a single box with the count of the rest.
-class frmHaupt::ErrorBoxes : public ErrorReporter {
+// The viewer core's calls for one viewer; ignored until that viewer is the open one, so that a
+// folder that is still being tried cannot touch the list.
+class frmHaupt::Link : public ViewerHost {
  public:
-  static constexpr int kShownPerBuild = 10;
+  explicit Link(frmHaupt& window) : w_(window) {}
+  bool live = false;
 
-  explicit ErrorBoxes(UserDialogs*& dialogs) : dialogs_(dialogs) {}
-  // Reports from a build on another thread are shown on the window's thread through `relay`.
-  void relayThrough(ServedThread* relay) { relay_ = relay; }
-  void reportError(const std::string& text) override {
-    if (relay_) {
-      relay_->onCaller([&] { report(text); });
-      return;
-    }
-    report(text);
+  void progress(Activity activity, std::uint8_t percent, bool& cancel) override {
+    if (live) w_.viewer_progress(static_cast<int>(activity), percent, cancel);
   }
-  // Starts counting for a new build.
-  void beginBuild() { shown_ = suppressed_ = 0; }
-  // Shows the count of the reports that were not shown one by one.
-  void endBuild() {
-    if (suppressed_ > 0)
-      show(QStringLiteral("%1 weitere Fehler beim Aufbau des Index wurden nicht einzeln angezeigt.")
-               .arg(suppressed_));
-    beginBuild();
+  void report(const std::string& text, ReportKind kind) override {
+    w_.viewer_report(text, static_cast<int>(kind));
+  }
+  void listChanging(const ListChange& change) override {
+    if (live) w_.requestModel_->beginChange(change);
+  }
+  void listChanged(const ListChange& change) override {
+    if (!live) return;
+    w_.requestModel_->endChange(change);
+    w_.updateStatus();
+  }
+  void selectionRestored(std::size_t listRow, bool display) override {
+    if (live) w_.viewer_selectionRestored(listRow, display);
+  }
+  void indexStepChanged(bool running) override {
+    if (!live) return;
+    w_.frmProgress->setVisible(running);
+    w_.updateCommands();
+  }
+  void searchChanged() override {
+    if (live) w_.viewer_searchChanged();
+  }
+  void hitFound(const ResponseHit& hit) override {
+    if (live) w_.viewer_hitFound(hit.row, hit.matches, hit.snippet);
+  }
+  void statusChanged() override {
+    if (live) w_.updateStatus();
   }
 
  private:
-  void report(const std::string& text) {
-    if (shown_ >= kShownPerBuild) {
-      ++suppressed_;
-      return;
-    }
-    ++shown_;
-    show(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-  }
-  void show(const QString& text) {
-    dialogs_->messageBox(text, UserDialogs::Icon::Critical, QStringLiteral("Fehler"));
-  }
-  UserDialogs*& dialogs_;
-  ServedThread* relay_ = nullptr;
-  int shown_ = 0;
-  int suppressed_ = 0;
+  frmHaupt& w_;
 };
 
 // The source pane as the keyboard search sees it.
@@ -178,10 +176,10 @@ frmHaupt::frmHaupt(std::string folder, UserDialogs* dialogs, QWidget* parent)
     ownDialogs_ = std::make_unique<QtUserDialogs>(this);
     dialogs_ = ownDialogs_.get();
   }
-  errorBoxes_ = std::make_unique<ErrorBoxes>(dialogs_);
-  capture_ = std::make_unique<Capture>(std::move(folder), errorBoxes_.get());
-  // The request log is read while the window builds itself; the start-up's refresh takes it.
-  capture_->preloadRows();
+  // The request log is read ahead while the window builds itself; the start-up's refresh takes
+  // it.
+  link_ = std::make_unique<Link>(*this);
+  viewer_ = std::make_unique<Viewer>(folder, *link_);
   searchTarget_ = std::make_unique<SourceSearchTarget>(*this);
   searchPrompt_ = std::make_unique<DialogSearchPrompt>(dialogs_);
   keySearch_ = std::make_unique<KeySearch>(*searchTarget_, *searchPrompt_);
@@ -205,7 +203,7 @@ frmHaupt::~frmHaupt() {
 
 bool frmHaupt::releaseIndex() {
   cIndex = nullptr;
-  return capture_->releaseIndex();
+  return viewer_->releaseIndex();
 }
 
 void frmHaupt::createControls() {
@@ -215,7 +213,7 @@ void frmHaupt::createControls() {
   client_->installEventFilter(this);
   setCentralWidget(client_);
 
-  requestModel_ = new RequestListModel(&capture_->rows(), this);
+  requestModel_ = new RequestListModel(viewer_.get(), this);
   lstRequest = new QListView(client_);
   lstRequest->setObjectName(QStringLiteral("lstRequest"));
   lstRequest->setModel(requestModel_);
@@ -225,7 +223,10 @@ void frmHaupt::createControls() {
   lstRequest->setFont(fixedFont(9.75));
   connect(lstRequest->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) {
-            if (current.isValid() && !suppressDisplay_) lstRequest_Click();
+            // A list that lost its rows keeps the viewer's selection for the refresh to restore.
+            if (!current.isValid()) return;
+            viewer_->select(static_cast<std::size_t>(current.row()));
+            if (!suppressDisplay_) lstRequest_Click();
           });
 
   txtRequest = new QPlainTextEdit(client_);
@@ -326,7 +327,11 @@ void frmHaupt::createStatusBar() {
     bar->addPermanentWidget(label, stretch);
     return label;
   };
-  lblStatusFolder_ = field("lblStatusFolder", 1);
+  // The folder is no permanent field: a passing message ("Treffer 2 von 5") takes its place
+  // while it shows, where permanent fields would leave it no room.
+  lblStatusFolder_ = new QLabel(bar);
+  lblStatusFolder_->setObjectName(QStringLiteral("lblStatusFolder"));
+  bar->addWidget(lblStatusFolder_, 1);
   // A long path must not widen the window; it is cut on the right.
   lblStatusFolder_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   lblStatusCount_ = field("lblStatusCount", 0);
@@ -337,12 +342,7 @@ void frmHaupt::createStatusBar() {
   lblStatusFolder_->setToolTip(absoluteFolder());
   connect(brwBrowser, &RenderedView::blockedRequestCountChanged, this,
           [this](int count) { lblStatusBlocked_->setText(fromUtf8(blockedText(count))); });
-  QAbstractItemModel* model = lstRequest->model();
-  connect(model, &QAbstractItemModel::modelReset, this, &frmHaupt::updateStatusCount);
-  connect(model, &QAbstractItemModel::layoutChanged, this, &frmHaupt::updateStatusCount);
-  connect(model, &QAbstractItemModel::rowsInserted, this, &frmHaupt::updateStatusCount);
-  connect(model, &QAbstractItemModel::rowsRemoved, this, &frmHaupt::updateStatusCount);
-  updateStatusCount();
+  updateStatus();
 }
 
 void frmHaupt::createComfortActions() {
@@ -425,7 +425,16 @@ void frmHaupt::selectAdjacentRequest(int step) {
   lstRequest->scrollTo(index);
 }
 
-bool frmHaupt::isBusy() const { return busy_ > 0 || (cIndex && cIndex->InBuildIndex()); }
+bool frmHaupt::isBusy() const { return viewer_->busy(); }
+
+void frmHaupt::updateCommands() {
+  const bool indexStep = viewer_->building() || !frmProgress->isHidden();
+  const bool searching = viewer_->searching();
+  mnuDateiAktualisieren->setEnabled(!indexStep && !searching);
+  if (mnuDateiOrdnerOeffnen) mnuDateiOrdnerOeffnen->setEnabled(!indexStep && !searching);
+  // A search over a half-built index would present a part of the responses as all of them.
+  if (mnuSuchenAlleAntworten) mnuSuchenAlleAntworten->setEnabled(!indexStep && !searching);
+}
 
 void frmHaupt::mnuDateiOrdnerOeffnen_Click() {
   if (isBusy()) return;
@@ -436,29 +445,32 @@ void frmHaupt::mnuDateiOrdnerOeffnen_Click() {
 void frmHaupt::openFolder(const QString& folder) {
   if (isBusy()) return;
   const QString absolute = QDir(folder).absolutePath();
-  if (!QDir::setCurrent(absolute)) {
-    dialogs_->messageBox(
-        QStringLiteral("Der Ordner „%1“ kann nicht geöffnet werden.").arg(absolute),
-        UserDialogs::Icon::Warning, kAppTitle);
+  // The new folder is tried first; a folder that cannot be opened leaves everything as it was.
+  auto link = std::make_unique<Link>(*this);
+  auto next = std::make_unique<Viewer>(QFile::encodeName(absolute).toStdString(), *link);
+  try {
+    next->open();
+  } catch (const std::exception& e) {
+    dialogs_->messageBox(QStringLiteral("Der Ordner „%1“ kann nicht geöffnet werden.\n\n%2")
+                             .arg(absolute, QString::fromUtf8(e.what())),
+                         UserDialogs::Icon::Warning, kAppTitle);
     return;
   }
   const QString old = absoluteFolder();
   if (!releaseIndex()) warnIndexNotSaved(old);
-  lstRequest->setCurrentIndex(QModelIndex());
-  // Filter steps and hits belong to the rows of the old folder.
-  filterRun_.reset();
-  tmeFilter->stop();
+  QDir::setCurrent(absolute);
+  link_->live = false;
   lstHits->clear();
   dckTreffer->hide();
-  requestModel_->setKept(std::nullopt);
-  auto next =
-      std::make_unique<Capture>(QFile::encodeName(absolute).toStdString(), errorBoxes_.get());
-  requestModel_->setRows(&next->rows());
-  capture_ = std::move(next);
-  cIndex = &capture_->openIndex();
-  cIndex->Progress = [this](std::uint8_t& percent, bool& cancel) {
-    cIndex_Progress(percent, cancel);
-  };
+  tmeFilter->stop();
+  next->setFilter(utf8(txtFilter->text()));
+  next->finishFilter();
+  requestModel_->setViewer(next.get());
+  std::unique_ptr<Viewer> previous = std::exchange(viewer_, std::move(next));
+  std::unique_ptr<Link> previousLink = std::exchange(link_, std::move(link));
+  previous.reset();  // before its link
+  link_->live = true;
+  cIndex = viewer_->capture().index();
   lblStatusFolder_->setText(absoluteFolder());
   lblStatusFolder_->setToolTip(absoluteFolder());
   if (liveRefresh_->isWatching()) liveRefresh_->watch(absoluteFolder());
@@ -467,9 +479,9 @@ void frmHaupt::openFolder(const QString& folder) {
 }
 
 void frmHaupt::mnuDateiAntwortSpeichern_Click() {
-  const int row = lstRequest->currentIndex().row();
-  if (row < 0) return;
-  const std::string name = suggestedFileName(capture_->rows().text(static_cast<std::size_t>(row)));
+  const std::optional<std::size_t> row = viewer_->selectedRow();
+  if (!row) return;
+  const std::string name = suggestedFileName(viewer_->capture().rows().text(*row));
   const QString path = dialogs_->saveFileName(
       QStringLiteral("Antwort speichern unter"),
       QDir(absoluteFolder()).filePath(QString::fromUtf8(name.data(), qsizetype(name.size()))));
@@ -479,7 +491,7 @@ void frmHaupt::mnuDateiAntwortSpeichern_Click() {
     options.stripJavaScript = mnuAnsichtEntferneJavaScript->isChecked();
     options.stripComments = mnuAnsichtEntferneKommentare->isChecked();
     options.decode = false;
-    const RowResponse shown = capture_->show(static_cast<std::size_t>(row), options);
+    const RowResponse shown = viewer_->showSelected(options);
     writeFileAtomically(QFile::encodeName(path).toStdString(), shown.bytes);
   } catch (const std::exception& e) {
     dialogs_->messageBox(QStringLiteral("Die Antwort konnte nicht gespeichert werden.\n\n%1")
@@ -497,7 +509,7 @@ void frmHaupt::liveRefresh_Changed() {
   QScrollBar* bar = lstRequest->verticalScrollBar();
   const bool following = bar->value() == bar->maximum();
   const int position = bar->value();
-  mnuDateiAktualisieren_Click();
+  viewer_->refresh(RefreshMode::Live);
   if (following)
     lstRequest->scrollToBottom();
   else
@@ -506,13 +518,12 @@ void frmHaupt::liveRefresh_Changed() {
 }
 
 void frmHaupt::copyRequest() {
-  const int row = lstRequest->currentIndex().row();
-  if (row < 0) return;
+  if (!viewer_->selectedRow()) return;
   QApplication::clipboard()->setText(txtRequest->toPlainText());
 }
 
 void frmHaupt::copyResponse() {
-  if (lstRequest->currentIndex().row() < 0) return;
+  if (!viewer_->selectedRow()) return;
   QApplication::clipboard()->setText(cSource->Text());
 }
 
@@ -520,49 +531,57 @@ void frmHaupt::showStatusMessage(const QString& text, int timeoutMs) {
   statusBar()->showMessage(text, timeoutMs);
 }
 
-void frmHaupt::updateStatusCount() {
-  lblStatusCount_->setText(
-      fromUtf8(requestCountText(static_cast<std::uint64_t>(lstRequest->model()->rowCount()),
-                                static_cast<std::uint64_t>(requestModel_->totalCount()))));
+void frmHaupt::updateStatus() {
+  const QString count = fromUtf8(viewer_->countText());
+  if (lblFilterCount) lblFilterCount->setText(count);
+  if (!lblStatusCount_) return;  // the status bar comes after the menus
+  lblStatusCount_->setText(count);
+  lblStatusIndex_->setText(fromUtf8(viewer_->indexText()));
+  lblStatusResponse_->setText(fromUtf8(viewer_->responseText()));
 }
 
-void frmHaupt::updateStatusIndex() {
-  IndexState state = IndexState::Unknown;
-  if (indexBuilding_) {
-    state = IndexState::Building;
-  } else if (cIndex) {
-    switch (cIndex->lastOutcome()) {
-      case clsIndex::Outcome::Current:
-        state = IndexState::Current;
-        break;
-      case clsIndex::Outcome::Resumed:
-        state = IndexState::Resumed;
-        break;
-      case clsIndex::Outcome::Rebuilt:
-        state = IndexState::Rebuilt;
-        break;
-      case clsIndex::Outcome::Failed:
-        state = IndexState::Failed;
-        break;
-      case clsIndex::Outcome::None:
-        break;
+void frmHaupt::viewer_progress(int activity, std::uint8_t percent, bool& cancel) {
+  if (static_cast<Activity>(activity) == Activity::IndexBuild) {
+    cIndex_Progress(percent, cancel);
+    return;
+  }
+  prgSearch->setValue(percent);
+  QCoreApplication::processEvents();
+  cancel = UnloadRequested_;
+}
+
+void frmHaupt::viewer_report(const std::string& text, int kind) {
+  switch (static_cast<ReportKind>(kind)) {
+    case ReportKind::Warning:
+      dialogs_->messageBox(fromUtf8(text), UserDialogs::Icon::Warning, kAppTitle);
+      break;
+    case ReportKind::BuildError:
+      dialogs_->messageBox(fromUtf8(text), UserDialogs::Icon::Critical, QStringLiteral("Fehler"));
+      break;
+    case ReportKind::Notice: {
+      // No box while the list refreshes by itself; the line ends of a key report read as one
+      // line in the status bar.
+      QString line = fromUtf8(text).simplified();
+      showStatusMessage(line, 15000);
+      break;
     }
   }
-  lblStatusIndex_->setText(fromUtf8(indexStateText(state, cIndex ? cIndex->size() : 0)));
 }
 
-void frmHaupt::updateStatusResponse() {
-  lblStatusResponse_->setText(
-      lastResponse_.shown ? fromUtf8(responseText(lastResponse_.found, lastResponse_.bodySize))
-                          : QString());
+void frmHaupt::viewer_selectionRestored(std::size_t listRow, bool display) {
+  const QModelIndex index = requestModel_->index(static_cast<int>(listRow));
+  if (lstRequest->currentIndex() != index) {
+    suppressDisplay_ = true;
+    lstRequest->setCurrentIndex(index);
+    suppressDisplay_ = false;
+  }
+  if (display) lstRequest_Click();
 }
 
 void frmHaupt::Form_Load() {
   ListHeightRatio_ = 0.2f;
-  cIndex = &capture_->openIndex();
-  cIndex->Progress = [this](std::uint8_t& percent, bool& cancel) {
-    cIndex_Progress(percent, cancel);
-  };
+  cIndex = &viewer_->openIndex();
+  link_->live = true;
   cSource = std::make_unique<clsTextBox>();
   cSource->setTextBox(txtSource_);
   // Qt sizes the window without its frame; the frame belongs to the window manager here.
@@ -574,85 +593,27 @@ void frmHaupt::Form_Load() {
   mnuDateiAktualisieren_Click();
 }
 
-void frmHaupt::mnuDateiAktualisieren_Click() {
-  ++busy_;
-  Finally done([this] { --busy_; });
-  try {
-    // The selection is restored by the request's row in the log and its text; a filter stays
-    // and is applied to the new rows.
-    const int listRow = lstRequest->currentIndex().row();
-    const int selected = requestModel_->captureRow(listRow);
-    const std::string selectedText(requestModel_->line(listRow));
-    requestModel_->reset([this] { capture_->reloadRows(); });
-    applyFilterNow();
-    const int restored = requestModel_->listRow(selected);
-    if (restored >= 0 && requestModel_->line(restored) == selectedText) {
-      lstRequest->setCurrentIndex(requestModel_->index(restored));
-    }
-    mnuDateiAktualisieren->setEnabled(false);
-    if (mnuDateiOrdnerOeffnen) mnuDateiOrdnerOeffnen->setEnabled(false);
-    frmProgress->show();
-    bool cancel = false;
-    std::uint8_t zero = 0;
-    cIndex_Progress(zero, cancel);
-    errorBoxes_->beginBuild();
-    Finally summary([this] { errorBoxes_->endBuild(); });
-    Finally indexState([this] {
-      indexBuilding_ = false;
-      updateStatusIndex();
-    });
-    // The build runs on a thread of its own while this one waits; each Progress event and each
-    // error report still comes here, in order, with the build waiting for it. Painting the
-    // progress caption on the core that also scans slowed the scan far more than the painting
-    // itself took (see the first start in window_qtbench).
-    ServedThread build;
-    const clsIndex::ProgressHandler handler = cIndex->Progress;
-    cIndex->Progress = [&](std::uint8_t& percent, bool& cancelBuild) {
-      build.onCaller([&] { handler(percent, cancelBuild); });
-    };
-    errorBoxes_->relayThrough(&build);
-    Finally unrelay([&] {
-      cIndex->Progress = handler;
-      errorBoxes_->relayThrough(nullptr);
-    });
-    build.run([this] { cIndex->InitializeIndex(); });
-    frmProgress->hide();
-    mnuDateiAktualisieren->setEnabled(true);
-    if (mnuDateiOrdnerOeffnen) mnuDateiOrdnerOeffnen->setEnabled(true);
-  } catch (const std::exception& e) {
-    frmProgress->hide();
-    mnuDateiAktualisieren->setEnabled(true);
-    if (mnuDateiOrdnerOeffnen) mnuDateiOrdnerOeffnen->setEnabled(true);
-    dialogs_->messageBox(QString::fromUtf8(e.what()), UserDialogs::Icon::Warning, kAppTitle);
-  }
-}
+void frmHaupt::mnuDateiAktualisieren_Click() { viewer_->refresh(RefreshMode::User); }
 
 void frmHaupt::cIndex_Progress(std::uint8_t& PercentComplete, bool& Cancel) {
   Cancel = UnloadRequested_;
-  if (!indexBuilding_ && cIndex && cIndex->InBuildIndex()) {
-    indexBuilding_ = true;
-    updateStatusIndex();
-  }
   lblProgress->setText(QStringLiteral("Index wird aufgebaut: %1%").arg(unsigned{PercentComplete}));
   lblProgress->adjustSize();
   QCoreApplication::processEvents();
 }
 
 void frmHaupt::lstRequest_Click() {
-  const int row = requestModel_->captureRow(lstRequest->currentIndex().row());
-  if (row < 0) {
+  const std::optional<std::size_t> row = viewer_->selectedRow();
+  if (!row) {
     // Nothing selected: an empty key would find the block after the first empty line, which
     // means nothing to the user.
     txtRequest->clear();
-    lastResponse_ = {};
-    updateStatusResponse();
+    viewer_->clearDisplayed();
     showResponse(QString());
     return;
   }
-  ++busy_;
-  Finally done([this] { --busy_; });
-  txtRequest->setPlainText(
-      toQString(decodeLine(capture_->rows().text(static_cast<std::size_t>(row)))));
+  Viewer::Hold hold(*viewer_);
+  txtRequest->setPlainText(toQString(decodeLine(viewer_->capture().rows().text(*row))));
 
   RowResponse shown;
   QString failure;
@@ -669,18 +630,18 @@ void frmHaupt::lstRequest_Click() {
       options.stripJavaScript = mnuAnsichtEntferneJavaScript->isChecked();
       options.stripComments = mnuAnsichtEntferneKommentare->isChecked();
       options.decode = charset_ == nullptr;
-      shown = capture_->show(static_cast<std::size_t>(row), options);
+      shown = viewer_->showSelected(options);
     } catch (const std::exception& e) {
       failure = QString::fromUtf8(e.what());
     }
   }
-  lastResponse_ = {failure.isEmpty(), shown.found, shown.bodySize};
-  updateStatusResponse();
   if (!failure.isEmpty()) {
+    viewer_->clearDisplayed();
     showResponse(QString());
     dialogs_->messageBox(failure, UserDialogs::Icon::Warning, kAppTitle);
     return;
   }
+  viewer_->setDisplayed(shown.found, shown.bodySize);
   showResponse(charset_ ? decodeAs(shown.bytes, charset_) : toQString(shown.text));
 }
 
@@ -743,14 +704,14 @@ void frmHaupt::warnIndexNotSaved(const QString& folder) {
 }
 
 QString frmHaupt::absoluteFolder() const {
-  return QDir(QFile::decodeName(capture_->folder().c_str())).absolutePath();
+  return QDir(QFile::decodeName(viewer_->folder().c_str())).absolutePath();
 }
 
 void frmHaupt::tmeUnload_Timer() {
   tmeUnload->stop();
   // A refresh or a display still on the stack (the tick came in one of their yields) must finish
   // before the window and the index go away.
-  if ((cIndex && cIndex->InBuildIndex()) || busy_ > 0) {
+  if (isBusy()) {
     tmeUnload->start();
     return;
   }

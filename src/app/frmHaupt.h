@@ -1,8 +1,9 @@
 // The program's only window: request list, request text, the source and the rendered view of
 // the selected response, the progress frame of an index build, and the deferred close.
 //
-// The window is thin on purpose: the index, the retrieval, the filters, the layout geometry, the
-// splitter rules and the search live in Qt-free code; this class wires them to the controls.
+// The window is thin on purpose: what the user sees of the open folder (list, filter, selection,
+// refresh, search, status texts) is the viewer core's, and the layout geometry, the splitter
+// rules and the search keys live in Qt-free code too; this class renders and forwards.
 #pragma once
 
 #include <QMainWindow>
@@ -14,6 +15,7 @@
 #include "app/key_search.h"
 #include "app/layout.h"
 #include "app/splitter.h"
+#include "viewer/source_matches.h"
 
 class QAction;
 class QDockWidget;
@@ -31,14 +33,13 @@ class QTimer;
 
 namespace korva {
 
-class Capture;
 class clsIndex;
 class clsTextBox;
-class FilterRun;
 class RenderedView;
 class RequestListModel;
 class LiveRefresh;
 class UserDialogs;
+class Viewer;
 
 class frmHaupt : public QMainWindow {
   Q_OBJECT
@@ -75,8 +76,8 @@ class frmHaupt : public QMainWindow {
   QString absoluteFolder() const;
   // A passing message in the status bar, over its fields; 0 ms keeps it until the next one.
   void showStatusMessage(const QString& text, int timeoutMs = 0);
-  // The request count of the status bar, from the list as it stands (filtered or not).
-  void updateStatusCount();
+  // The status bar's fields and the filter's count, from the viewer core.
+  void updateStatus();
 
   // Lays out every pane for the current client size.
   void ArrangeControls();
@@ -84,18 +85,18 @@ class frmHaupt : public QMainWindow {
   // Finding things: the list filter, the search over all responses and its hits, the matches of
   // the source search. Beside the fixed menus; in frmHaupt_find.cpp.
   void setFilterText(const QString& text);
-  // Runs the filter of the field to its end now, as a refresh does.
+  // Runs the filter of the field to its end now.
   void applyFilterNow();
   // Asks for a term and searches every listed response; the hits list shows what is found.
   void mnuSuchenAlleAntworten_Click();
   void runResponseSearch(const QString& term);
-  void cancelResponseSearch() { searchCancel_ = true; }
-  bool responseSearchRunning() const { return searchRunning_; }
+  void cancelResponseSearch();
+  bool responseSearchRunning() const;
   QTreeWidget* hitList() const { return lstHits; }
   void showHit(QTreeWidgetItem* item);
   // Occurrences of LastSearchTerm in the source text, and the one that is selected (from 1; 0
   // when the selection is none of them).
-  std::size_t sourceMatchCount() const { return sourceMatches_.size(); }
+  std::size_t sourceMatchCount() const { return sourceMatches_.offsets().size(); }
   std::size_t currentSourceMatch() const;
   QString filterCountText() const;
   QString filterHintText() const;
@@ -105,7 +106,7 @@ class frmHaupt : public QMainWindow {
   std::int16_t ActiveSplitter() const { return splitter_.ActiveSplitter(); }
   const std::u16string& LastSearchTerm() const { return keySearch_->LastSearchTerm(); }
   clsIndex* index() const { return cIndex; }
-  const Capture& capture() const { return *capture_; }
+  const Viewer& viewer() const { return *viewer_; }
   clsTextBox* source() const { return cSource.get(); }
   RenderedView* browser() const { return brwBrowser; }
   RequestListModel* requestModel() const { return requestModel_; }
@@ -121,7 +122,7 @@ class frmHaupt : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  class ErrorBoxes;
+  class Link;
   class SourceSearchTarget;
   class DialogSearchPrompt;
 
@@ -139,10 +140,16 @@ class frmHaupt : public QMainWindow {
   void copyResponse();
   // Shows the warning that the index of `folder` could not be saved.
   void warnIndexNotSaved(const QString& folder);
-  // True while a refresh, a build or a display runs: the folder must not change under them.
+  // True while a refresh, a build, a search or a display runs: the folder must not change.
   bool isBusy() const;
-  void updateStatusIndex();
-  void updateStatusResponse();
+  // Enables the commands that may start now.
+  void updateCommands();
+  // The viewer core's calls, for the viewer that is open.
+  void viewer_progress(int activity, std::uint8_t percent, bool& cancel);
+  void viewer_report(const std::string& text, int kind);
+  void viewer_selectionRestored(std::size_t listRow, bool display);
+  void viewer_searchChanged();
+  void viewer_hitFound(std::size_t row, std::uint64_t matches, const std::u16string& snippet);
   // The deferred close: every close but the program's own is refused and retried by the timer.
   void Form_QueryUnload(bool& cancel, bool programUnload);
   void showResponse(const QString& text);
@@ -159,8 +166,6 @@ class frmHaupt : public QMainWindow {
   void createHitsDock();
   void startFilter();
   void filterStep();
-  void showKept(std::vector<std::uint32_t> kept, bool filtered);
-  void updateFilterCount();
   // After a source search: finds every occurrence, highlights those in view, counts.
   void updateSourceMatches();
   void highlightVisibleMatches();
@@ -168,10 +173,10 @@ class frmHaupt : public QMainWindow {
 
   std::unique_ptr<UserDialogs> ownDialogs_;
   UserDialogs* dialogs_;
-  std::unique_ptr<ErrorBoxes> errorBoxes_;
 
-  std::unique_ptr<Capture> capture_;
-  clsIndex* cIndex = nullptr;  // the capture's index, from start-up until the window goes
+  std::unique_ptr<Link> link_;  // outlives the viewer, which calls it
+  std::unique_ptr<Viewer> viewer_;
+  clsIndex* cIndex = nullptr;  // the viewer's index, from start-up until the window goes
   std::unique_ptr<clsTextBox> cSource;
   std::unique_ptr<SourceSearchTarget> searchTarget_;
   std::unique_ptr<DialogSearchPrompt> searchPrompt_;
@@ -179,12 +184,8 @@ class frmHaupt : public QMainWindow {
   SplitterDrag splitter_;
   LayoutResult layout_;
 
-  std::unique_ptr<FilterRun> filterRun_;
-  std::vector<std::size_t> sourceMatches_;
-  std::size_t sourceMatchLength_ = 0;
+  SourceMatches sourceMatches_;
   bool suppressDisplay_ = false;  // a selection restored after filtering shows nothing anew
-  bool searchRunning_ = false;
-  bool searchCancel_ = false;
   QString allSearchTerm_;
   // The key event last seen by the key preview and the widget it was delivered to.
   const QEvent* lastKeyEvent_ = nullptr;
@@ -192,7 +193,6 @@ class frmHaupt : public QMainWindow {
 
   bool UnloadRequested_ = false;
   bool programUnload_ = false;
-  int busy_ = 0;  // refreshes and displays on the stack; the deferred close waits for them
   float ListHeightRatio_ = 0.2f;
   float tppX_ = 15.0f;
   float tppY_ = 15.0f;
@@ -226,16 +226,9 @@ class frmHaupt : public QMainWindow {
   QLabel* lblStatusIndex_ = nullptr;
   QLabel* lblStatusResponse_ = nullptr;
   QLabel* lblStatusBlocked_ = nullptr;
-  bool indexBuilding_ = false;
   // The character set chosen under "Zeichensatz"; null for the automatic detection.
   const char* charset_ = nullptr;
   LiveRefresh* liveRefresh_ = nullptr;
-  // What the last display found; `shown` is false while no request is shown.
-  struct LastResponse {
-    bool shown = false;
-    bool found = false;
-    std::uint64_t bodySize = 0;
-  } lastResponse_;
 
   QAction* mnuDateiAktualisieren = nullptr;
   QAction* mnuDateiBeenden = nullptr;

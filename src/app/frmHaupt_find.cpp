@@ -26,13 +26,12 @@
 #include "app/frmHaupt.h"
 #include "app/request_list_model.h"
 #include "app/user_dialogs.h"
-#include "capture/capture.h"
-#include "capture/response_search.h"
-#include "capture/row_filter.h"
+#include "capture/text_match.h"
 #include "view/clsTextBox.h"
 #include "view/qt_text.h"
 #include "view/text_decode.h"
-#include "view/text_search.h"
+#include "viewer/status_texts.h"
+#include "viewer/viewer.h"
 
 namespace korva {
 namespace {
@@ -54,7 +53,7 @@ void frmHaupt::createFindControls() {
   // The source view's matches follow it as it scrolls.
   connect(txtSource_->verticalScrollBar(), &QScrollBar::valueChanged, this,
           &frmHaupt::highlightVisibleMatches);
-  updateFilterCount();
+  updateStatus();
 }
 
 void frmHaupt::createFilterBar() {
@@ -142,8 +141,13 @@ void frmHaupt::createHitsDock() {
   lstHits->setColumnWidth(0, 420);
   lstHits->setColumnWidth(1, 60);
   connect(lstHits, &QTreeWidget::itemActivated, this, &frmHaupt::showHit);
+  connect(lstHits, &QTreeWidget::itemClicked, this, &frmHaupt::showHit);
+  // The arrow keys walk from hit to hit; a current item that the view picks for itself (when
+  // it takes the focus, or the first hit comes in) is no choice of the user's.
   connect(lstHits, &QTreeWidget::currentItemChanged, this,
-          [this](QTreeWidgetItem* item) { showHit(item); });
+          [this](QTreeWidgetItem* item, QTreeWidgetItem* previous) {
+            if (previous && lstHits->hasFocus()) showHit(item);
+          });
   column->addWidget(lstHits);
   dckTreffer->setWidget(panel);
   addDockWidget(Qt::BottomDockWidgetArea, dckTreffer);
@@ -158,83 +162,28 @@ QString frmHaupt::filterCountText() const { return lblFilterCount->text(); }
 QString frmHaupt::filterHintText() const { return lblFilterHint->text(); }
 
 void frmHaupt::startFilter() {
-  RowFilter filter(utf8(txtFilter->text()));
-  lblFilterHint->setText(QString::fromStdString(filter.error()));
-  if (!filter.error().empty()) {
-    // The list stays as it was while the expression is being typed.
-    filterRun_.reset();
+  viewer_->setFilter(utf8(txtFilter->text()));
+  lblFilterHint->setText(QString::fromStdString(viewer_->filterHint()));
+  if (viewer_->filterPending())
+    tmeFilter->start();
+  else
     tmeFilter->stop();
-    return;
-  }
-  if (filter.keepsEverything()) {
-    filterRun_.reset();
-    tmeFilter->stop();
-    showKept({}, false);
-    return;
-  }
-  filterRun_ = std::make_unique<FilterRun>(capture_->rows(), std::move(filter));
-  tmeFilter->start();
 }
 
 void frmHaupt::filterStep() {
-  if (!filterRun_) return;
-  if (!filterRun_->step(kFilterSlice)) {
-    tmeFilter->start();  // the rest after the window has looked at its input
-    return;
-  }
-  std::vector<std::uint32_t> kept = filterRun_->takeKept();
-  filterRun_.reset();
-  showKept(std::move(kept), true);
+  viewer_->filterStep(kFilterSlice);
+  if (viewer_->filterPending()) tmeFilter->start();  // the rest after the window saw its input
 }
 
 void frmHaupt::applyFilterNow() {
   tmeFilter->stop();
-  RowFilter filter(utf8(txtFilter->text()));
-  if (!filter.error().empty() || filter.keepsEverything()) {
-    filterRun_.reset();
-    requestModel_->setKept(std::nullopt);
-    updateFilterCount();
-    return;
-  }
-  FilterRun run(capture_->rows(), std::move(filter));
-  run.step(capture_->rows().size());
-  filterRun_.reset();
-  requestModel_->setKept(run.takeKept());
-  updateFilterCount();
-}
-
-void frmHaupt::showKept(std::vector<std::uint32_t> kept, bool filtered) {
-  // The selected request stays selected while it still passes; it is not shown anew.
-  const int selected = requestModel_->captureRow(lstRequest->currentIndex().row());
-  if (filtered)
-    requestModel_->setKept(std::move(kept));
-  else
-    requestModel_->setKept(std::nullopt);
-  const int row = requestModel_->listRow(selected);
-  if (row >= 0) {
-    suppressDisplay_ = true;
-    lstRequest->setCurrentIndex(requestModel_->index(row));
-    suppressDisplay_ = false;
-    lstRequest->scrollTo(requestModel_->index(row));
-  }
-  updateFilterCount();
-}
-
-void frmHaupt::updateFilterCount() {
-  if (lblStatusCount_) updateStatusCount();  // the status bar comes after the menus
-  const int total = requestModel_->totalCount();
-  lblFilterCount->setText(
-      requestModel_->isFiltered()
-          ? QStringLiteral("%1 von %2 Anfragen")
-                .arg(QLocale(QLocale::German).toString(requestModel_->count()),
-                     QLocale(QLocale::German).toString(total))
-          : QStringLiteral("%1 Anfragen").arg(QLocale(QLocale::German).toString(total)));
+  viewer_->finishFilter();
 }
 
 // --- The search over all responses ---
 
 void frmHaupt::mnuSuchenAlleAntworten_Click() {
-  if (searchRunning_) return;
+  if (viewer_->busy()) return;
   const QString term = dialogs_->inputBox(
       QStringLiteral("Suchbegriff in allen Antworten (/…/ für einen regulären Ausdruck):"),
       QStringLiteral("In allen Antworten suchen"), allSearchTerm_);
@@ -243,64 +192,46 @@ void frmHaupt::mnuSuchenAlleAntworten_Click() {
 }
 
 void frmHaupt::runResponseSearch(const QString& term) {
-  if (searchRunning_ || !cIndex) return;
-  const TextMatcher matcher = matcherForTerm(utf8(term));
-  if (!matcher.error().empty()) {
-    dialogs_->messageBox(QString::fromStdString(matcher.error()), UserDialogs::Icon::Warning,
-                         QStringLiteral("Korvashimtale"));
-    return;
-  }
+  std::string refusal;
   allSearchTerm_ = term;
-  lstHits->clear();
-  dckTreffer->show();
-  prgSearch->setValue(0);
-  prgSearch->show();
-  cmdSearchCancel->show();
-  // While the search yields, nothing may change the rows or the index under it.
-  ++busy_;
-  searchRunning_ = true;
-  searchCancel_ = false;
-  mnuDateiAktualisieren->setEnabled(false);
-  mnuSuchenAlleAntworten->setEnabled(false);
-  mnuDateiOrdnerOeffnen->setEnabled(false);
-  std::uint64_t total = 0;
-  ResponseSearchOptions options;
-  options.progress = [this](std::uint8_t percent, bool& cancel) {
-    prgSearch->setValue(percent);
-    QCoreApplication::processEvents();
-    cancel = searchCancel_ || UnloadRequested_;
-  };
-  options.onHit = [this, &total](const ResponseHit& hit) {
-    total += hit.matches;
-    auto* item = new QTreeWidgetItem(lstHits);
-    item->setText(0, toQString(decodeLine(capture_->rows().text(hit.row))));
-    item->setText(1, QString::number(hit.matches));
-    item->setText(2, toQString(hit.snippet));
-    item->setData(0, kHitRowRole, static_cast<qulonglong>(hit.row));
-  };
-  QString outcome;
-  try {
-    const ResponseSearchResult result = searchResponses(*capture_, matcher, options);
-    outcome = QStringLiteral("„%1“: %2 Treffer in %3 Antworten%4")
-                  .arg(term)
-                  .arg(total)
-                  .arg(result.hits.size())
-                  .arg(result.cancelled ? QStringLiteral(" (abgebrochen)") : QString());
-  } catch (const std::exception& e) {
-    outcome = QString::fromUtf8(e.what());
+  if (!viewer_->searchAll(utf8(term), &refusal))
+    dialogs_->messageBox(QString::fromStdString(refusal), UserDialogs::Icon::Warning,
+                         QStringLiteral("Korvashimtale"));
+}
+
+void frmHaupt::cancelResponseSearch() { viewer_->cancelSearch(); }
+
+bool frmHaupt::responseSearchRunning() const { return viewer_->searching(); }
+
+void frmHaupt::viewer_searchChanged() {
+  const bool running = viewer_->searching();
+  if (running) {
+    lstHits->clear();
+    dckTreffer->show();
+    prgSearch->setValue(0);
+  } else if (viewer_->searchTerm().empty()) {
+    lstHits->clear();  // the hits named rows of a log that was replaced
   }
-  prgSearch->hide();
-  cmdSearchCancel->hide();
-  dckTreffer->setWindowTitle(QStringLiteral("Treffer in allen Antworten: ") + outcome);
-  searchRunning_ = false;
-  mnuDateiAktualisieren->setEnabled(!frmProgress->isVisible());
-  mnuSuchenAlleAntworten->setEnabled(true);
-  mnuDateiOrdnerOeffnen->setEnabled(true);
-  --busy_;
+  prgSearch->setVisible(running);
+  cmdSearchCancel->setVisible(running);
+  const std::string text = viewer_->hitsText();
+  dckTreffer->setWindowTitle(text.empty() ? QStringLiteral("Treffer in allen Antworten")
+                                          : QStringLiteral("Treffer in allen Antworten: ") +
+                                                QString::fromStdString(text));
+  updateCommands();
+}
+
+void frmHaupt::viewer_hitFound(std::size_t row, std::uint64_t matches,
+                               const std::u16string& snippet) {
+  auto* item = new QTreeWidgetItem(lstHits);
+  item->setText(0, toQString(decodeLine(viewer_->capture().rows().text(row))));
+  item->setText(1, QString::fromStdString(germanNumber(matches)));
+  item->setText(2, toQString(snippet));
+  item->setData(0, kHitRowRole, static_cast<qulonglong>(row));
 }
 
 void frmHaupt::showHit(QTreeWidgetItem* item) {
-  if (!item) return;
+  if (!item || viewer_->searching()) return;
   const int row = static_cast<int>(item->data(0, kHitRowRole).toULongLong());
   if (requestModel_->listRow(row) < 0) txtFilter->clear();  // the filter hides it
   const int listRow = requestModel_->listRow(row);
@@ -308,9 +239,8 @@ void frmHaupt::showHit(QTreeWidgetItem* item) {
   lstRequest->setCurrentIndex(requestModel_->index(listRow));
   lstRequest->scrollTo(requestModel_->index(listRow));
   // F3 goes on with a plain term from the first match on; an expression is not one F3 can take.
-  const QString term = allSearchTerm_;
-  if (term.size() >= 3 && term.startsWith(u'/') && term.endsWith(u'/')) return;
-  keySearch_->setLastSearchTerm(term.toStdU16String());
+  if (isRegexTerm(utf8(allSearchTerm_))) return;
+  keySearch_->setLastSearchTerm(allSearchTerm_.toStdU16String());
   cSource->setSelStart(0);
   cSource->setSelLength(0);
   keySearch_->findNext();
@@ -321,17 +251,11 @@ void frmHaupt::showHit(QTreeWidgetItem* item) {
 
 void frmHaupt::clearSourceMatches() {
   sourceMatches_.clear();
-  sourceMatchLength_ = 0;
   txtSource_->setExtraSelections({});
 }
 
 std::size_t frmHaupt::currentSourceMatch() const {
-  const auto start = static_cast<std::size_t>(std::max(0, cSource->SelStart()));
-  const auto at = std::lower_bound(sourceMatches_.begin(), sourceMatches_.end(), start);
-  if (at == sourceMatches_.end() || *at != start ||
-      static_cast<std::size_t>(cSource->SelLength()) != sourceMatchLength_)
-    return 0;
-  return static_cast<std::size_t>(at - sourceMatches_.begin()) + 1;
+  return sourceMatches_.current(cSource->SelStart(), cSource->SelLength());
 }
 
 void frmHaupt::updateSourceMatches() {
@@ -339,35 +263,31 @@ void frmHaupt::updateSourceMatches() {
   clearSourceMatches();
   if (term.empty()) return;
   const QString text = cSource->Text();
-  sourceMatches_ = NoCaseFinder16(term).findAll(toU16View(text));
-  sourceMatchLength_ = term.size();
-  if (sourceMatches_.empty()) {
-    showStatusMessage(QStringLiteral("„%1“ nicht gefunden").arg(toQString(term)));
-  } else {
-    showStatusMessage(
-        QStringLiteral("Treffer %1 von %2").arg(currentSourceMatch()).arg(sourceMatches_.size()));
-  }
+  sourceMatches_.find(term, toU16View(text));
+  showStatusMessage(
+      QString::fromStdString(sourceMatches_.statusText(cSource->SelStart(), cSource->SelLength())));
   highlightVisibleMatches();
 }
 
 void frmHaupt::highlightVisibleMatches() {
-  if (sourceMatches_.empty()) return;
+  const std::vector<std::size_t>& offsets = sourceMatches_.offsets();
+  if (offsets.empty()) return;
+  const std::size_t length = sourceMatches_.length();
   // Only what is in view: a body of many megabytes may hold a million matches.
   const QRect view = txtSource_->viewport()->rect();
   const auto first =
       static_cast<std::size_t>(txtSource_->cursorForPosition(view.topLeft()).position());
   const auto last =
       static_cast<std::size_t>(txtSource_->cursorForPosition(view.bottomRight()).position());
-  auto at = std::lower_bound(sourceMatches_.begin(), sourceMatches_.end(),
-                             first > sourceMatchLength_ ? first - sourceMatchLength_ : 0);
+  auto at = std::lower_bound(offsets.begin(), offsets.end(), first > length ? first - length : 0);
   QList<QTextEdit::ExtraSelection> marks;
   QTextCharFormat format;
   format.setBackground(QColor(255, 225, 110));
-  for (; at != sourceMatches_.end() && *at <= last && marks.size() < int(kMaxHighlights); ++at) {
+  for (; at != offsets.end() && *at <= last && marks.size() < int(kMaxHighlights); ++at) {
     QTextEdit::ExtraSelection mark;
     mark.cursor = QTextCursor(txtSource_->document());
     mark.cursor.setPosition(static_cast<int>(*at));
-    mark.cursor.setPosition(static_cast<int>(*at + sourceMatchLength_), QTextCursor::KeepAnchor);
+    mark.cursor.setPosition(static_cast<int>(*at + length), QTextCursor::KeepAnchor);
     mark.format = format;
     marks.append(mark);
   }

@@ -1,49 +1,53 @@
 #include "app/request_list_model.h"
 
-#include <algorithm>
-
-#include "capture/request_rows.h"
 #include "view/qt_text.h"
 #include "view/text_decode.h"
+#include "viewer/viewer.h"
 
 namespace korva {
 
-RequestListModel::RequestListModel(const RequestRows* rows, QObject* parent)
-    : QAbstractListModel(parent), rows_(rows) {}
+RequestListModel::RequestListModel(const Viewer* viewer, QObject* parent)
+    : QAbstractListModel(parent), viewer_(viewer) {}
 
-void RequestListModel::setRows(const RequestRows* rows) {
-  reset([&] { rows_ = rows; });
+void RequestListModel::setViewer(const Viewer* viewer) {
+  beginResetModel();
+  viewer_ = viewer;
+  endResetModel();
 }
 
-void RequestListModel::setKept(std::optional<std::vector<std::uint32_t>> kept) {
-  reset([&] { kept_ = std::move(kept); });
+void RequestListModel::beginChange(const ListChange& change) {
+  if (change.kind == ListChange::Kind::Appended)
+    beginInsertRows(QModelIndex(), static_cast<int>(change.first),
+                    static_cast<int>(change.first + change.count) - 1);
+  else
+    beginResetModel();
 }
 
-int RequestListModel::totalCount() const { return rows_ ? static_cast<int>(rows_->size()) : 0; }
-
-int RequestListModel::count() const {
-  return kept_ ? static_cast<int>(kept_->size()) : totalCount();
+void RequestListModel::endChange(const ListChange& change) {
+  if (change.kind == ListChange::Kind::Appended)
+    endInsertRows();
+  else
+    endResetModel();
 }
+
+bool RequestListModel::isFiltered() const { return viewer_ && viewer_->filtered(); }
+
+int RequestListModel::totalCount() const {
+  return viewer_ ? static_cast<int>(viewer_->totalCount()) : 0;
+}
+
+int RequestListModel::count() const { return viewer_ ? static_cast<int>(viewer_->listCount()) : 0; }
 
 int RequestListModel::captureRow(int row) const {
-  if (row < 0 || row >= count()) return -1;
-  return kept_ ? static_cast<int>((*kept_)[static_cast<std::size_t>(row)]) : row;
+  if (!viewer_ || row < 0) return -1;
+  const auto captured = viewer_->captureRow(static_cast<std::size_t>(row));
+  return captured ? static_cast<int>(*captured) : -1;
 }
 
 int RequestListModel::listRow(int captureRow) const {
-  if (captureRow < 0 || captureRow >= totalCount()) return -1;
-  if (!kept_) return captureRow;
-  const auto at =
-      std::lower_bound(kept_->begin(), kept_->end(), static_cast<std::uint32_t>(captureRow));
-  return at != kept_->end() && *at == static_cast<std::uint32_t>(captureRow)
-             ? static_cast<int>(at - kept_->begin())
-             : -1;
-}
-
-std::string_view RequestListModel::line(int row) const {
-  const int captured = captureRow(row);
-  if (!rows_ || captured < 0) return {};
-  return rows_->entry(static_cast<std::size_t>(captured));
+  if (!viewer_ || captureRow < 0) return -1;
+  const auto at = viewer_->listRow(static_cast<std::size_t>(captureRow));
+  return at ? static_cast<int>(*at) : -1;
 }
 
 int RequestListModel::rowCount(const QModelIndex& parent) const {
@@ -51,8 +55,8 @@ int RequestListModel::rowCount(const QModelIndex& parent) const {
 }
 
 QVariant RequestListModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid()) return {};
-  return toQString(decodeLine(line(index.row())));
+  if (role != Qt::DisplayRole || !index.isValid() || !viewer_) return {};
+  return toQString(decodeLine(viewer_->listEntry(static_cast<std::size_t>(index.row()))));
 }
 
 }  // namespace korva

@@ -1,41 +1,27 @@
-// The request list's model: a thin Qt view of the capture's request rows, decoded for display
-// only when a row is painted.
+// The request list's model: a thin Qt view of the viewer core's list, decoded for display only
+// when a row is painted.
 #pragma once
 
 #include <QAbstractListModel>
-#include <cstdint>
-#include <optional>
-#include <string_view>
-#include <vector>
 
 namespace korva {
 
-class RequestRows;
+class Viewer;
+struct ListChange;
 
 class RequestListModel : public QAbstractListModel {
   Q_OBJECT
 
  public:
-  // `rows` is not owned and must outlive the model, or be replaced by setRows() first.
-  explicit RequestListModel(const RequestRows* rows, QObject* parent = nullptr);
+  // `viewer` is not owned and must outlive the model, or be replaced by setViewer() first.
+  explicit RequestListModel(const Viewer* viewer, QObject* parent = nullptr);
 
-  void setRows(const RequestRows* rows);
-  // Runs `change`, which alters the rows, inside a model reset, also when it throws.
-  template <typename F>
-  void reset(F&& change) {
-    beginResetModel();
-    try {
-      change();
-    } catch (...) {
-      endResetModel();
-      throw;
-    }
-    endResetModel();
-  }
+  void setViewer(const Viewer* viewer);
+  // Around a change of the viewer's list: appended rows are inserted, anything else resets.
+  void beginChange(const ListChange& change);
+  void endChange(const ListChange& change);
 
-  // Shows only these rows of the capture (ascending); without, every row.
-  void setKept(std::optional<std::vector<std::uint32_t>> kept);
-  bool isFiltered() const { return kept_.has_value(); }
+  bool isFiltered() const;
   // Rows of the list, which under a filter are fewer than the capture's.
   int count() const;
   int totalCount() const;
@@ -43,15 +29,12 @@ class RequestListModel : public QAbstractListModel {
   int captureRow(int row) const;
   // The list row that shows capture row `captureRow`, or -1 when the filter hides it.
   int listRow(int captureRow) const;
-  // The entry's bytes as the file holds them; empty for a row out of range.
-  std::string_view line(int row) const;
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role) const override;
 
  private:
-  const RequestRows* rows_;
-  std::optional<std::vector<std::uint32_t>> kept_;
+  const Viewer* viewer_;
 };
 
 }  // namespace korva

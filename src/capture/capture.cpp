@@ -66,17 +66,30 @@ void Capture::preloadRows() {
   });
 }
 
-void Capture::reloadRows() {
+RowsUpdate Capture::reloadRows() {
   const std::string file = path(kRequestLogName);
+  RequestRows before = std::move(rows_);
+  rows_ = RequestRows();
+  auto compare = [&] {
+    RowsUpdate update;
+    if (rows_.size() < before.size()) return update;
+    for (std::size_t i = 0; i < before.size(); ++i)
+      if (rows_.entry(i) != before.entry(i)) return update;
+    update.kind =
+        rows_.size() == before.size() ? RowsUpdate::Kind::Unchanged : RowsUpdate::Kind::Appended;
+    update.firstNew = before.size();
+    return update;
+  };
   if (preload_) {
     std::unique_ptr<Preload> preload = std::move(preload_);
     preload->thread.join();
     if (preload->stamp == stampOf(file)) {
       rows_ = std::move(preload->rows);
-      return;
+      return compare();
     }
   }
   rows_.load(file);
+  return compare();
 }
 
 clsIndex& Capture::openIndex() {

@@ -33,6 +33,12 @@ struct RowResponse {
 // unsafe in file names replaced by '_', plus ".html"; "antwort.html" when the path has none.
 std::string suggestedFileName(std::string_view requestText);
 
+// What a reload of the request rows did.
+struct RowsUpdate {
+  enum class Kind { Unchanged, Appended, Replaced } kind = Kind::Replaced;
+  std::size_t firstNew = 0;  // Appended: the first new row
+};
+
 class Capture {
  public:
   // `folder` holds the three files; `reporter` receives the index build's own error reports.
@@ -48,7 +54,7 @@ class Capture {
   const RequestRows& rows() const { return rows_; }
   // Reads "HtmlRequest.log" again. Throws FileError; the rows read so far stay. Takes the rows
   // of a preload instead when the file is still exactly as the preload found it.
-  void reloadRows();
+  RowsUpdate reloadRows();
   // Starts reading "HtmlRequest.log" on a thread of its own, so that a window can build itself
   // meanwhile; the next reloadRows() waits for it. Nothing is reported from here: a file that
   // cannot be read is read again, and its error reported, by reloadRows().

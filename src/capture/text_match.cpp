@@ -170,9 +170,12 @@ FilterExpression parseFilterExpression(std::string_view e) {
   return result;
 }
 
+bool isRegexTerm(std::string_view term) {
+  return term.size() >= 3 && term.front() == '/' && term.back() == '/';
+}
+
 TextMatcher matcherForTerm(std::string_view term, bool forceRegex) {
-  if (!forceRegex && term.size() >= 3 && term.front() == '/' && term.back() == '/')
-    return TextMatcher(term.substr(1, term.size() - 2), true);
+  if (!forceRegex && isRegexTerm(term)) return TextMatcher(term.substr(1, term.size() - 2), true);
   return TextMatcher(term, forceRegex);
 }
 

@@ -67,6 +67,8 @@ FilterExpression parseFilterExpression(std::string_view expressionUtf8);
 // "/.../" as a regular expression, anything else as plain text (the syntax of the search over
 // all responses and of `korvashimtale-cli search`).
 TextMatcher matcherForTerm(std::string_view termUtf8, bool forceRegex = false);
+// Whether matcherForTerm takes `termUtf8` for a regular expression.
+bool isRegexTerm(std::string_view termUtf8);
 
 // UTF-8 of UTF-16 text; unpaired surrogates become U+FFFD.
 std::string utf8FromUtf16(std::u16string_view text);

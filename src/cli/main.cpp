@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -9,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture.h"
-#include "capture/response_search.h"
-#include "capture/row_filter.h"
+#include "capture/text_match.h"
 #include "index/file_error.h"
+#include "viewer/status_texts.h"
+#include "viewer/viewer.h"
 
 namespace korva {
 namespace {
@@ -67,21 +68,13 @@ bool writeOut(std::string_view bytes) {
   return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
 }
 
-const char* outcomeText(clsIndex::Outcome outcome) {
-  switch (outcome) {
-    case clsIndex::Outcome::Current:
-      return "Index war aktuell";
-    case clsIndex::Outcome::Resumed:
-      return "Index fortgesetzt";
-    case clsIndex::Outcome::Rebuilt:
-      return "Index neu aufgebaut";
-    case clsIndex::Outcome::Failed:
-      return "Indexaufbau fehlgeschlagen";
-    case clsIndex::Outcome::None:
-      break;
-  }
-  return "kein Indexaufbau";
-}
+// The viewer core's calls: progress is not shown, errors go to standard error.
+class CliHost : public ViewerHost {
+ public:
+  void progress(Activity, std::uint8_t, bool& cancel) override { cancel = gCancelRequested != 0; }
+  void report(const std::string& text, ReportKind) override { reporter.reportError(text); }
+  StderrReporter reporter;
+};
 
 int runIndex(const std::string& folder) {
   StderrReporter reporter;
@@ -106,7 +99,8 @@ int runIndex(const std::string& folder) {
   }
   if (showProgress && index.lastOutcome() != clsIndex::Outcome::Current) std::fputc('\n', stderr);
   const bool cancelled = gCancelRequested != 0;
-  std::printf("%zu Einträge, %s%s\n", index.size(), outcomeText(index.lastOutcome()),
+  // The words of the window's status bar.
+  std::printf("%s%s\n", indexStateText(indexStateOf(index.lastOutcome()), index.size()).c_str(),
               cancelled ? " (abgebrochen)" : "");
   if (!index.SaveIndex())
     std::fprintf(stderr, "Warnung: \"%s\" konnte nicht geschrieben werden\n", kIndexFileName);
@@ -123,37 +117,41 @@ int runLookup(const std::string& folder, const std::string& key) {
 }
 
 int runList(const std::string& folder, const std::string* filterExpression, bool numbered) {
-  RowFilter filter(filterExpression ? *filterExpression : std::string());
-  if (!filter.error().empty()) return usageError(filter.error().c_str());
-  Capture capture(folder);
-  capture.reloadRows();
-  const RequestRows& rows = capture.rows();
-  FilterRun run(rows, std::move(filter));
-  run.step(rows.size());
-  for (const std::uint32_t row : run.kept()) {
-    if (numbered && !writeOut(std::to_string(row) + "\t")) return kExitError;
-    if (!writeOut(rows.entry(row)) || !writeOut("\n")) return kExitError;
+  CliHost host;
+  Viewer viewer(folder, host);
+  viewer.setFilter(filterExpression ? *filterExpression : std::string());
+  if (!viewer.filterHint().empty()) return usageError(viewer.filterHint().c_str());
+  viewer.loadRows();
+  viewer.finishFilter();
+  for (std::size_t i = 0; i < viewer.listCount(); ++i) {
+    if (numbered && !writeOut(std::to_string(*viewer.captureRow(i)) + "\t")) return kExitError;
+    if (!writeOut(viewer.listEntry(i)) || !writeOut("\n")) return kExitError;
   }
-  return kExitOk;
+  return std::fflush(stdout) == 0 ? kExitOk : kExitError;
 }
 
 int runSearch(const std::string& folder, const std::string& term, bool regex) {
   const TextMatcher matcher = matcherForTerm(term, regex);
   if (!matcher.error().empty()) return usageError(matcher.error().c_str());
   if (term.empty()) return usageError("SUCHBEGRIFF darf nicht leer sein");
-  StderrReporter reporter;
-  Capture capture(folder, &reporter);
-  // The request rows load beside the index: both take a while on a big capture.
-  capture.preloadRows();
-  capture.openIndex().setSaveOnRelease(false);
-  capture.reloadRows();
-  ResponseSearchOptions options;
+  CliHost host;
+  // The request rows are read ahead while the index loads: both take a while on a big capture.
+  Viewer viewer(folder, host);
+  viewer.openIndex().setSaveOnRelease(false);
+  viewer.loadRows();
+  Viewer::SearchOptions options;
+  options.regex = regex;
   options.snippets = false;
-  const ResponseSearchResult result = searchResponses(capture, matcher, options);
+  std::string refusal;
+  if (!viewer.searchAll(term, options, &refusal)) return usageError(refusal.c_str());
+  if (host.reporter.count > 0) return kExitError;
+  std::vector<ResponseHit> hits = viewer.hits();
+  std::sort(hits.begin(), hits.end(),
+            [](const ResponseHit& a, const ResponseHit& b) { return a.row < b.row; });
   std::string line;
-  for (const ResponseHit& hit : result.hits) {
+  for (const ResponseHit& hit : hits) {
     line = std::to_string(hit.row) + "\t" + std::to_string(hit.matches) + "\t";
-    line.append(capture.rows().text(hit.row));
+    line.append(viewer.capture().rows().text(hit.row));
     line.push_back('\n');
     if (!writeOut(line)) return kExitError;
   }
@@ -168,21 +166,22 @@ bool parseRow(const std::string& text, long long& row) {
 }
 
 int runShow(const std::string& folder, long long row, bool noScripts, bool noComments) {
-  StderrReporter reporter;
-  Capture capture(folder, &reporter);
-  capture.reloadRows();
-  const auto count = static_cast<long long>(capture.rows().size());
+  CliHost host;
+  Viewer viewer(folder, host);
+  viewer.loadRows();
+  const auto count = static_cast<long long>(viewer.totalCount());
   if (row >= count) {
     std::fprintf(stderr, "Fehler: Zeile %lld gibt es nicht, die Anfrageliste hat %lld Einträge\n",
                  row, count);
     return kExitError;
   }
-  capture.openIndex().setSaveOnRelease(false);
+  viewer.openIndex().setSaveOnRelease(false);
+  viewer.select(static_cast<std::size_t>(row));
   ShowOptions options;
   options.stripJavaScript = noScripts;
   options.stripComments = noComments;
   options.decode = false;
-  const RowResponse shown = capture.show(static_cast<std::size_t>(row), options);
+  const RowResponse shown = viewer.showSelected(options);
   return writeOut(shown.bytes) && std::fflush(stdout) == 0 ? kExitOk : kExitError;
 }
 

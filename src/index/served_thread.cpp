@@ -9,17 +9,20 @@ void ServedThread::run(const std::function<void()>& work) {
   finished_ = false;
   request_ = nullptr;
   std::exception_ptr workError;
+  // Held until the worker's id is recorded, which onCaller() reads.
+  std::unique_lock<std::mutex> lock(mutex_);
   std::thread worker([&] {
+    { std::lock_guard<std::mutex> started(mutex_); }
     try {
       work();
     } catch (...) {
       workError = std::current_exception();
     }
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> finishing(mutex_);
     finished_ = true;
     changed_.notify_all();
   });
-  std::unique_lock<std::mutex> lock(mutex_);
+  worker_ = worker.get_id();
   for (;;) {
     changed_.wait(lock, [this] { return finished_ || request_ != nullptr; });
     if (request_ == nullptr) break;
@@ -36,6 +39,7 @@ void ServedThread::run(const std::function<void()>& work) {
     request_ = nullptr;
     changed_.notify_all();
   }
+  worker_ = std::thread::id();
   lock.unlock();
   worker.join();
   if (workError) std::rethrow_exception(workError);
@@ -43,6 +47,11 @@ void ServedThread::run(const std::function<void()>& work) {
 
 void ServedThread::onCaller(const std::function<void()>& fn) {
   std::unique_lock<std::mutex> lock(mutex_);
+  if (worker_ != std::this_thread::get_id()) {
+    lock.unlock();
+    fn();
+    return;
+  }
   request_ = &fn;
   changed_.notify_all();
   changed_.wait(lock, [this] { return request_ == nullptr; });

@@ -9,6 +9,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 namespace korva {
 
@@ -18,7 +19,8 @@ class ServedThread {
   // it threw. Call from the thread that is to serve.
   void run(const std::function<void()>& work);
   // From inside the work: runs `fn` on the serving thread, waits for it, and rethrows what it
-  // threw.
+  // threw. Called on the serving thread itself (a callback that the work's caller also uses
+  // directly), or while no work runs, it just runs `fn`: waiting would wait for itself.
   void onCaller(const std::function<void()>& fn);
 
  private:
@@ -27,6 +29,7 @@ class ServedThread {
   const std::function<void()>* request_ = nullptr;  // a function waiting to run on the caller
   std::exception_ptr requestError_;
   bool finished_ = false;
+  std::thread::id worker_;  // the thread of the running work; none outside run()
 };
 
 }  // namespace korva

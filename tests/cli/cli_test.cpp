@@ -36,13 +36,13 @@ class CliTest : public ::testing::Test {
 TEST_F(CliTest, IndexBuildsThenResumesThenIsCurrent) {
   auto first = cli(dir, {"index"});
   EXPECT_EQ(first.exitCode, 0) << first.err;
-  EXPECT_EQ(first.out, "2 Einträge, Index neu aufgebaut\n");
+  EXPECT_EQ(first.out, "Index neu aufgebaut, 2 Einträge\n");
   EXPECT_EQ(dir.read("HtmlResponse.idx"),
             makeKey(1) + " - 1\r\n" + makeKey(2) + " - " +
                 std::to_string(makeBlock(makeKey(1), "<p>one</p>\r\n").size() + 1) + "\r\n");
   dir.append("HtmlResponse.log", makeBlock(makeKey(3)));
-  EXPECT_EQ(cli(dir, {"index"}).out, "3 Einträge, Index fortgesetzt\n");
-  EXPECT_EQ(cli(dir, {"index"}).out, "3 Einträge, Index war aktuell\n");
+  EXPECT_EQ(cli(dir, {"index"}).out, "Index fortgesetzt, 3 Einträge\n");
+  EXPECT_EQ(cli(dir, {"index"}).out, "Index aktuell, 3 Einträge\n");
 }
 
 TEST_F(CliTest, LookupReadsOnlyAndPrintsZeroForUnknownKeys) {

@@ -42,6 +42,20 @@ TEST(ServedThreadTest, CallbacksRunOnTheCallerInOrderAndErrorsCrossBothWays) {
   EXPECT_THROW(served.run([] { throw std::runtime_error("work"); }), std::runtime_error);
   EXPECT_THROW(served.run([&] { served.onCaller([] { throw std::logic_error("again"); }); }),
                std::logic_error);
+
+  // On the serving thread, inside a served callback or outside any run, onCaller() runs the
+  // function at once instead of waiting for itself.
+  int inline_ = 0;
+  served.onCaller([&] { ++inline_; });
+  served.run([&] {
+    served.onCaller([&] {
+      served.onCaller([&] {
+        EXPECT_EQ(std::this_thread::get_id(), caller);
+        ++inline_;
+      });
+    });
+  });
+  EXPECT_EQ(inline_, 2);
 }
 
 }  // namespace

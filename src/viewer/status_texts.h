@@ -1,8 +1,10 @@
-// The German texts of the window's status bar, as pure functions.
+// The German texts of the status bar and of the command-line tool, as pure functions.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "index/clsIndex.h"
 
 namespace korva {
 
@@ -15,6 +17,8 @@ std::string requestCountText(std::uint64_t shown, std::uint64_t total);
 enum class IndexState { Unknown, Building, Current, Resumed, Rebuilt, Failed };
 // "Index aktuell, N Einträge", "Index wird aufgebaut", ...; empty for Unknown.
 std::string indexStateText(IndexState state, std::uint64_t entries);
+// The state that a finished InitializeIndex leaves.
+IndexState indexStateOf(clsIndex::Outcome outcome);
 
 // A size in bytes for people: "532 Bytes", "1,2 KB", "1,2 MB", "3,0 GB" (units of 1024).
 std::string sizeText(std::uint64_t bytes);

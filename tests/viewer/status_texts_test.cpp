@@ -1,4 +1,4 @@
-#include "app/status_texts.h"
+#include "viewer/status_texts.h"
 
 #include <gtest/gtest.h>
 

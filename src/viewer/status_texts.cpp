@@ -1,4 +1,4 @@
-#include "app/status_texts.h"
+#include "viewer/status_texts.h"
 
 #include <cstdio>
 
@@ -34,6 +34,22 @@ std::string indexStateText(IndexState state, std::uint64_t entries) {
       break;
   }
   return {};
+}
+
+IndexState indexStateOf(clsIndex::Outcome outcome) {
+  switch (outcome) {
+    case clsIndex::Outcome::Current:
+      return IndexState::Current;
+    case clsIndex::Outcome::Resumed:
+      return IndexState::Resumed;
+    case clsIndex::Outcome::Rebuilt:
+      return IndexState::Rebuilt;
+    case clsIndex::Outcome::Failed:
+      return IndexState::Failed;
+    case clsIndex::Outcome::None:
+      break;
+  }
+  return IndexState::Unknown;
 }
 
 std::string sizeText(std::uint64_t bytes) {
