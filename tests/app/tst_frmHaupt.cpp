@@ -69,6 +69,21 @@ void select(frmHaupt& w, int row) {
 
 QString sourceText(frmHaupt& w) { return w.source()->Text(); }
 
+// Whether the status bar's passing message is what it paints: the message is drawn left of the
+// permanent fields, so they must leave it room, and the folder field gives way while it shows.
+bool messageVisible(frmHaupt& w, const QString& text) {
+  QStatusBar* bar = w.statusBar();
+  QCoreApplication::processEvents();
+  if (bar->currentMessage() != text) return false;
+  if (child<QLabel>(w, "lblStatusFolder")->isVisible()) return false;
+  int left = bar->width();
+  for (const char* name : {"lblStatusCount", "lblStatusIndex", "lblStatusResponse"}) {
+    QLabel* field = child<QLabel>(w, name);
+    if (field->isVisible() && !field->text().isEmpty()) left = std::min(left, field->x());
+  }
+  return bar->fontMetrics().horizontalAdvance(text) + 8 < left;
+}
+
 // Lets pending events and timers run until the window has gone or the time is up.
 bool waitUntilClosed(frmHaupt& w, int ms = 5000) {
   return QTest::qWaitFor([&] { return !w.isVisible(); }, ms);
@@ -335,7 +350,7 @@ class TestFrmHaupt : public QObject {
     QCOMPARE(text("lblStatusResponse"), QStringLiteral("Leere Antwort"));
 
     w.showStatusMessage(QStringLiteral("Treffer 1 von 2"));
-    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Treffer 1 von 2"));
+    QVERIFY(messageVisible(w, QStringLiteral("Treffer 1 von 2")));
     // A page that asks the network for an image: the rendered view blocks it and says so.
     s.dir.append("HtmlRequest.log", makeRequestLine(makeKey(10)));
     s.dir.append("HtmlResponse.log",
@@ -567,7 +582,20 @@ class TestFrmHaupt : public QObject {
     QCOMPARE(s.dialogs.fileRequests.back().defaultText, QString::fromStdString(s.dir.path()));
     QCOMPARE(w.requestModel()->count(), 2);
 
+    // A folder without logs is refused, and the program stays where it was, with its state.
+    TempDir empty;
     select(w, 1);
+    s.dialogs.folderAnswers << QString::fromStdString(empty.path());
+    action(w, "mnuDateiOrdnerOeffnen")->trigger();
+    QCOMPARE(s.dialogs.messages.size(), std::size_t{1});
+    QVERIFY(s.dialogs.messages[0].text.contains(QStringLiteral("kann nicht geöffnet werden")));
+    s.dialogs.messages.clear();
+    QCOMPARE(w.requestModel()->count(), 2);
+    QCOMPARE(child<QListView>(w, "lstRequest")->currentIndex().row(), 1);
+    QCOMPARE(child<QLabel>(w, "lblStatusFolder")->text(), QString::fromStdString(s.dir.path()));
+    QCOMPARE(child<QLabel>(w, "lblStatusCount")->text(), QStringLiteral("2 Anfragen"));
+    QVERIFY(QDir::currentPath() != QString::fromStdString(empty.path()));
+
     bool disabledDuringBuild = false;
     QTimer poll;
     poll.setInterval(0);
@@ -583,6 +611,7 @@ class TestFrmHaupt : public QObject {
     QVERIFY(action(w, "mnuDateiOrdnerOeffnen")->isEnabled());
     QCOMPARE(QDir::currentPath(), QString::fromStdString(other.path()));
     QCOMPARE(korva::clsIndex(s.dir.path()).size(), 2u);  // the old index saved as at a close
+    QVERIFY(!QFile::exists(QString::fromStdString(empty.file("HtmlResponse.idx"))));
     QCOMPARE(w.requestModel()->count(), 3);
     QCOMPARE(w.index()->size(), 3u);
     QCOMPARE(child<QListView>(w, "lstRequest")->currentIndex().row(), -1);
@@ -802,18 +831,29 @@ class TestFrmHaupt : public QObject {
     QCOMPARE(w.source()->SelStart(), 0);
     QCOMPARE(w.sourceMatchCount(), 3u);
     QCOMPARE(w.currentSourceMatch(), 1u);
-    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Treffer 1 von 3"));
+    QVERIFY(messageVisible(w, QStringLiteral("Treffer 1 von 3")));
     QCOMPARE(child<QPlainTextEdit>(w, "txtSource_")->extraSelections().size(), 3);
     // F3 goes on to the next one.
     w.mnuAnsichtBrowserQuelltext_Click();  // the source view up, with the focus
     QTest::keyClick(child<QPlainTextEdit>(w, "txtSource_"), Qt::Key_F3);
     QCOMPARE(w.currentSourceMatch(), 2u);
-    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Treffer 2 von 3"));
+    QVERIFY(messageVisible(w, QStringLiteral("Treffer 2 von 3")));
     // A term that is not there says so, without a box.
     s.dialogs.answers << QStringLiteral("absent");
     action(w, "mnuSuchenSuchen")->trigger();
-    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("„absent“ nicht gefunden"));
+    QVERIFY(messageVisible(w, QStringLiteral("„absent“ nicht gefunden")));
     QVERIFY(s.dialogs.messages.empty());
+
+    // A search cancelled in its first yield: the title says so, and neither the cancel nor the
+    // hit list taking the focus moves the list's selection.
+    select(w, 4);
+    QTimer::singleShot(0, &w, [&] { w.cancelResponseSearch(); });
+    w.runResponseSearch(QStringLiteral("body"));
+    QVERIFY(
+        child<QWidget>(w, "dckTreffer")->windowTitle().endsWith(QStringLiteral("(abgebrochen)")));
+    w.hitList()->setFocus();
+    QCoreApplication::processEvents();
+    QCOMPARE(list->currentIndex().row(), 4);
   }
 };
 
