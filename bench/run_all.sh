@@ -8,7 +8,7 @@ filter=${2:-}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 status=0
 for program in index_bench retrieval_bench filters_bench search_bench find_bench layout_bench \
-               text_box_qtbench rendered_view_qtbench window_qtbench; do
+               text_box_qtbench rendered_view_qtbench window_qtbench live_refresh_qtbench; do
   [ -n "$filter" ] && [[ $program != *$filter* ]] && continue
   path=$(find "$build/bench" -name "$program" -type f -perm -u+x | head -n 1)
   if [ -z "$path" ]; then
@@ -19,6 +19,13 @@ for program in index_bench retrieval_bench filters_bench search_bench find_bench
   # The web engine prints its start-up details on stderr; keep only what the benchmark says.
   "$path" 2> >(grep -v -E '^ |^$|GL|Surface|QSG|Using|Init|Sandbox|webenginecontext|propagateSizeHints|graphics backend|XDG_RUNTIME' >&2) || status=1
 done
+# The live refresh once more over a capture of the size users have (a few minutes).
+if [ -z "$filter" ] || [[ live_refresh_big == *$filter* ]]; then
+  echo "== live_refresh_qtbench, 780,000 requests"
+  path=$(find "$build/bench" -name live_refresh_qtbench -type f -perm -u+x | head -n 1)
+  KORVA_BENCH_LIVE_REQUESTS=${KORVA_BENCH_LIVE_REQUESTS:-780000} KORVA_BENCH_SECONDS=${KORVA_BENCH_SECONDS:-20} \
+    "$path" 2> >(grep -v -E '^ |^$|GL|Surface|QSG|Using|Init|Sandbox|webenginecontext|propagateSizeHints|graphics backend|XDG_RUNTIME' >&2) || status=1
+fi
 # The first index build as whole processes against wc -l over the same log.
 if [ -z "$filter" ] || [[ index_process == *$filter* ]]; then
   echo "== index_process_bench"
