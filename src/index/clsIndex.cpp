@@ -1,8 +1,5 @@
 #include "index/clsIndex.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "index/atomic_file.h"
 #include "index/codec.h"
 #include "index/file_error.h"
 #include "index/line_reader.h"
@@ -51,64 +49,6 @@ char* formatIndexLine(char* out, const KeyTable::Entry& e) {
   *out++ = '\r';
   *out++ = '\n';
   return out;
-}
-
-class FdCloser {
- public:
-  explicit FdCloser(int fd) : fd_(fd) {}
-  ~FdCloser() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
-
-bool writeAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// A temporary file of a save that was killed midway carries the dead process's id; the next
-// save removes it so that such leftovers do not pile up.
-void removeStaleTempFiles(const std::string& folder) {
-  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
-  if (!dir) return;
-  const std::string prefix = std::string(kIndexFileName) + ".";
-  const std::string suffix = ".tmp";
-  while (dirent* e = ::readdir(dir)) {
-    std::string name = e->d_name;
-    if (name.size() <= prefix.size() + suffix.size() ||
-        name.compare(0, prefix.size(), prefix) != 0 ||
-        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
-      continue;
-    std::string pidText = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-    if (pidText.empty() || pidText.find_first_not_of("0123456789") != std::string::npos) continue;
-    long pid = std::strtol(pidText.c_str(), nullptr, 10);
-    if (pid == ::getpid() || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH))
-      ::unlink(joinPath(folder, name).c_str());
-  }
-  ::closedir(dir);
-}
-
-void syncFolder(const std::string& folder) {
-  int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
 }
 
 }  // namespace
@@ -265,45 +205,32 @@ void clsIndex::LoadIndex() {
 bool clsIndex::SaveIndex() {
   saved_ = true;
   if (positions_.empty()) return true;
-  removeStaleTempFiles(folder_);
   const std::string finalPath = path(kIndexFileName);
   // Loaded from a file that holds exactly the lines a save writes, and unchanged since: writing
   // them again would only cost the time (a quarter of a GB at ten million entries).
   FileStamp now;
-  if (fileAsWritten_ && stampOfPath(finalPath, now) && now == writtenFile_) return true;
-  const std::string tempPath = finalPath + "." + std::to_string(::getpid()) + ".tmp";
-  int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  FdCloser closer(fd);
-  // Written a few MiB at a time; after each write the kernel is told to start writing it to
-  // disk, so that the fsync at the end finds most of the file there already.
+  if (fileAsWritten_ && stampOfPath(finalPath, now) && now == writtenFile_) {
+    removeStaleTemporaryFiles(finalPath);
+    return true;
+  }
+  // Formatted a few MiB at a time; the entries lie in insertion order, so this reads memory
+  // front to back.
   constexpr std::size_t kChunk = std::size_t{2} << 20;
-  bool ok = true;
-  off_t written = 0;
-  auto writeOut = [&](const char* data, std::size_t n) {
-    ok = ok && writeAll(fd, data, n);
-    if (ok) ::sync_file_range(fd, written, static_cast<off_t>(n), SYNC_FILE_RANGE_WRITE);
-    written += static_cast<off_t>(n);
-  };
-  const std::size_t count = positions_.size();
-  // The entries lie in insertion order, so formatting them reads memory front to back.
   std::unique_ptr<char[]> buffer(new char[kChunk + kIndexLineMax]);
-  char* const begin = buffer.get();
-  char* out = begin;
-  for (std::size_t i = 0; i < count && ok; ++i) {
-    out = formatIndexLine(out, positions_[i]);
-    if (static_cast<std::size_t>(out - begin) >= kChunk || i + 1 == count) {
-      writeOut(begin, static_cast<std::size_t>(out - begin));
-      out = begin;
+  const int error = replaceFileAtomically(finalPath, [&](const ByteSink& sink) {
+    char* const begin = buffer.get();
+    char* out = begin;
+    const std::size_t count = positions_.size();
+    for (std::size_t i = 0; i < count; ++i) {
+      out = formatIndexLine(out, positions_[i]);
+      if (static_cast<std::size_t>(out - begin) >= kChunk || i + 1 == count) {
+        if (!sink(begin, static_cast<std::size_t>(out - begin))) return false;
+        out = begin;
+      }
     }
-  }
-  ok = ok && ::fsync(fd) == 0;
-  ok = (::close(closer.release()) == 0) && ok;
-  if (!ok || ::rename(tempPath.c_str(), finalPath.c_str()) != 0) {
-    ::unlink(tempPath.c_str());
-    return false;
-  }
-  syncFolder(folder_);
+    return true;
+  });
+  if (error != 0) return false;
   fileAsWritten_ = stampOfPath(finalPath, writtenFile_);
   return true;
 }
