@@ -61,8 +61,9 @@ class clsIndex {
   ProgressHandler Progress;
 
   // Writes the index now, atomically: a temporary file in the same folder, flushed, then renamed
-  // over "HtmlResponse.idx". An empty index writes nothing. Returns false when writing failed;
-  // the old file is then intact. After a call the destructor does not save again.
+  // over "HtmlResponse.idx". An empty index writes nothing, and so does an index loaded from a
+  // file that holds exactly the lines it would write, unchanged since. Returns false when writing
+  // failed; the old file is then intact. After a call the destructor does not save again.
   bool SaveIndex();
 
   // Not part of the window's use; for the command-line tool and tests.
@@ -72,13 +73,22 @@ class clsIndex {
   const KeyTable& entries() const { return positions_; }
   Outcome lastOutcome() const { return lastOutcome_; }
 
+  struct FileStamp {
+    std::uint64_t device = 0, inode = 0;
+    std::int64_t size = 0, modifiedSeconds = 0, modifiedNanoseconds = 0;
+    bool operator==(const FileStamp& o) const {
+      return device == o.device && inode == o.inode && size == o.size &&
+             modifiedSeconds == o.modifiedSeconds && modifiedNanoseconds == o.modifiedNanoseconds;
+    }
+  };
+
  private:
   void BuildIndex();
   bool CheckIndexPosition(std::int64_t position) const;
   std::string GetLastRequestKey() const;
   void LoadIndex();
   void scanBlocks(std::int64_t start, bool resume);
-  void addBlock(std::string_view key, std::int64_t position);
+  void addBlock(std::string_view key, std::int64_t position, std::uint32_t hash);
   void clearEntries();
   bool reportProgress(std::int64_t position, std::int64_t length);
   void report(const std::string& text) const;
@@ -87,11 +97,10 @@ class clsIndex {
   std::string folder_;
   ErrorReporter* reporter_;
   KeyTable positions_;  // also keeps the insertion order the file is written in
-  // The lines of "HtmlResponse.idx" for the first textEntries_ entries, formatted while a build
-  // adds them (the scan waits for the disk reads anyway), so that saving after a build only
-  // writes. Entries loaded from the file have no text; a save then formats the table.
-  std::string text_;
-  std::size_t textEntries_ = 0;
+  // True while "HtmlResponse.idx", as writtenFile_ found it, holds exactly the lines a save of
+  // the entries would write (loaded from such a file, or saved, and nothing added since).
+  bool fileAsWritten_ = false;
+  FileStamp writtenFile_;
   bool inBuildIndex_ = false;
   bool saved_ = false;
   bool saveOnRelease_ = true;

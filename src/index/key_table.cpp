@@ -2,7 +2,10 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "index/codec.h"
 
@@ -15,8 +18,7 @@ using Folded = std::array<std::uint64_t, 3>;
 constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
 
 // Lower-cases eight bytes at once when they are all ASCII, byte by byte through the table when
-// not: lookups fold every key, and the word-wise path keeps a lookup short enough for the CPU to
-// overlap the memory access of one lookup with the next.
+// not: every insertion and lookup folds its key.
 std::uint64_t foldWord(std::uint64_t word) {
   if ((word & kHighBits) == 0) {
     const std::uint64_t atLeastA = word + 0x3F3F3F3F3F3F3F3Full;  // 'A' (0x41) reaches 0x80
@@ -42,19 +44,19 @@ Folded foldKeyBytes(const char* key, std::size_t length) {
   return f;
 }
 
-std::uint64_t hashFolded(const Folded& f, std::size_t length) {
+std::uint32_t hashFolded(const Folded& f, std::size_t length) {
   std::uint64_t h = 0x9E3779B97F4A7C15ull ^ length;
   for (std::uint64_t word : f) {
     h = (h ^ word) * 0x9E3779B97F4A7C15ull;
     h = (h << 31) | (h >> 33);
   }
-  // Keys differ in a few digits in their middle; the finaliser spreads that over the low bits
+  // Keys differ in a few digits in their middle; the finaliser spreads that over the high bits
   // that pick the slot.
   h ^= h >> 33;
   h *= 0xFF51AFD7ED558CCDull;
   h ^= h >> 33;
   h *= 0xC4CEB9FE1A85EC53ull;
-  return h ^ (h >> 33);
+  return static_cast<std::uint32_t>((h ^ (h >> 33)) >> 32);
 }
 
 // An entry's key bytes past its length are zero, like the padding of a folded key.
@@ -68,95 +70,144 @@ bool sameFolded(const KeyTable::Entry& e, const Folded& f, std::size_t length) {
   return true;
 }
 
-// Linear probing stays short up to about 70% load, and with the entries in the table the extra
-// probes read neighbouring memory.
-bool fits(std::size_t entries, std::size_t slots) { return entries * 10 <= slots * 7; }
+// Linear probing over 8-byte slots stays within a cache line or two up to about 70% load.
+std::size_t slotsFor(std::size_t entries) {
+  return std::max<std::size_t>(16, entries / 7 * 10 + 10);
+}
+
+// Below this, arrays come from malloc, which the sanitizers watch; above, from mmap.
+constexpr std::size_t kMappedFrom = std::size_t{1} << 20;
+constexpr std::size_t kHugeFrom = std::size_t{4} << 20;
+
+constexpr std::uint64_t kNumberMask = 0xFFFFFFFFull;
 
 }  // namespace
 
-void* allocateMaybeHuge(std::size_t bytes) {
-  constexpr std::size_t kHugePage = std::size_t{2} << 20;
-  void* p = nullptr;
-  if (bytes >= 2 * kHugePage) {
-    const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-    p = std::aligned_alloc(kHugePage, rounded);
-    if (p) ::madvise(p, rounded, MADV_HUGEPAGE);
+MappedBytes::~MappedBytes() { resize(0); }
+
+void MappedBytes::swap(MappedBytes& other) {
+  std::swap(data_, other.data_);
+  std::swap(size_, other.size_);
+}
+
+void MappedBytes::resize(std::size_t bytes) {
+  if (bytes == size_) return;
+  const bool mapped = size_ >= kMappedFrom;
+  if (bytes == 0) {
+    if (mapped)
+      ::munmap(data_, size_);
+    else
+      std::free(data_);
+    data_ = nullptr;
+    size_ = 0;
+    return;
+  }
+  if (bytes < size_) return;  // only released whole
+  void* grown;
+  if (bytes < kMappedFrom) {
+    grown = std::realloc(data_, bytes);
+    if (!grown) throw std::bad_alloc();
+    std::memset(static_cast<char*>(grown) + size_, 0, bytes - size_);
   } else {
-    p = std::malloc(bytes == 0 ? 1 : bytes);
+    bytes = (bytes + 4095) & ~std::size_t{4095};
+    if (mapped) {
+      grown = ::mremap(data_, size_, bytes, MREMAP_MAYMOVE);
+    } else {
+      grown = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    }
+    if (grown == MAP_FAILED) throw std::bad_alloc();
+    if (bytes >= kHugeFrom) ::madvise(grown, bytes, MADV_HUGEPAGE);
+    if (!mapped && data_) {
+      std::memcpy(grown, data_, size_);
+      std::free(data_);
+    }
   }
-  if (!p) throw std::bad_alloc();
-  return p;
+  data_ = grown;
+  size_ = bytes;
 }
 
-std::size_t KeyTable::findSlot(std::string_view key) const {
-  if (slots_.empty() || key.size() > static_cast<std::size_t>(kIndexRecordLength)) return kNone;
-  const std::size_t n = key.size();
-  const Folded f = foldKeyBytes(key.data(), n);
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t s = hashFolded(f, n) & mask;; s = (s + 1) & mask) {
-    const Entry& e = slots_[s];
-    if (e.keyLength == kFreeSlot) return kNone;
-    if (sameFolded(e, f, n)) return s;
-  }
+std::uint32_t KeyTable::hashOf(std::string_view key) {
+  const std::size_t n = std::min(key.size(), static_cast<std::size_t>(kIndexRecordLength));
+  return hashFolded(foldKeyBytes(key.data(), n), n);
 }
 
-bool KeyTable::add(std::string_view key, std::int64_t position) {
+bool KeyTable::add(std::string_view key, std::int64_t position, std::uint32_t hash) {
   if (key.size() > static_cast<std::size_t>(kIndexRecordLength))
     key = key.substr(0, kIndexRecordLength);
-  if (!fits(order_.size() + 1, slots_.size())) rehash(slots_.empty() ? 16 : slots_.size() * 2);
+  if (size_ >= kNumberMask) throw std::bad_alloc();  // entry numbers are 32 bits
+  if (slotsFor(size_ + 1) > capacity_) rehash(std::max(slotsFor(size_ + 1), capacity_ * 2));
   const std::size_t n = key.size();
-  const Folded f = foldKeyBytes(key.data(), n);
-  const std::size_t mask = slots_.size() - 1;
-  std::size_t s = hashFolded(f, n) & mask;
-  for (; slots_[s].keyLength != kFreeSlot; s = (s + 1) & mask)
-    if (sameFolded(slots_[s], f, n)) return false;
-  Entry& e = slots_[s];
+  std::uint64_t* const table = slots();
+  std::size_t s = slotOf(hash);
+  for (std::uint64_t v; (v = table[s]) != 0; s = s + 1 == capacity_ ? 0 : s + 1) {
+    // Only a slot with the same 32 hash bits is compared, so the entries are read rarely.
+    if ((v >> 32) == hash &&
+        sameFolded(entries()[(v & kNumberMask) - 1], foldKeyBytes(key.data(), n), n))
+      return false;
+  }
+  growEntries(size_ + 1);
+  Entry& e = entries()[size_];
+  e.key = {};
   std::memcpy(e.key.data(), key.data(), n);
   e.keyLength = static_cast<std::uint8_t>(n);
   e.position = position;
-  order_.push_back(static_cast<std::uint32_t>(s));
+  ++size_;
+  table[s] = std::uint64_t{hash} << 32 | size_;
   return true;
 }
 
-void KeyTable::prefetch(std::string_view key) const {
-  if (slots_.empty() || key.size() > static_cast<std::size_t>(kIndexRecordLength)) return;
-  const std::size_t mask = slots_.size() - 1;
-  __builtin_prefetch(&slots_[hashFolded(foldKeyBytes(key.data(), key.size()), key.size()) & mask]);
-}
-
 std::int64_t KeyTable::find(std::string_view key) const {
-  std::size_t s = findSlot(key);
-  return s == kNone ? 0 : slots_[s].position;
+  if (capacity_ == 0 || key.size() > static_cast<std::size_t>(kIndexRecordLength)) return 0;
+  const std::size_t n = key.size();
+  const Folded f = foldKeyBytes(key.data(), n);
+  const std::uint32_t hash = hashFolded(f, n);
+  const std::uint64_t* const table = slots();
+  for (std::size_t s = slotOf(hash);; s = s + 1 == capacity_ ? 0 : s + 1) {
+    const std::uint64_t v = table[s];
+    if (v == 0) return 0;
+    if ((v >> 32) != hash) continue;
+    const Entry& e = entries()[(v & kNumberMask) - 1];
+    if (sameFolded(e, f, n)) return e.position;
+  }
 }
 
 void KeyTable::clear() {
-  slots_.clear();
-  slots_.shrink_to_fit();
-  order_.clear();
-  order_.shrink_to_fit();
+  entries_.resize(0);
+  slots_.resize(0);
+  size_ = capacity_ = 0;
 }
 
 void KeyTable::reserve(std::size_t count) {
-  order_.reserve(count);
-  std::size_t want = 16;
-  while (!fits(count, want)) want <<= 1;
-  if (want > slots_.size()) rehash(want);
+  growEntries(count);
+  if (slotsFor(count) > capacity_) rehash(slotsFor(count));
 }
 
-// Moves every entry into a table of `capacity` slots (a power of two), keeping the order.
+void KeyTable::growEntries(std::size_t count) {
+  const std::size_t room = entries_.size() / sizeof(Entry);
+  if (count <= room) return;
+  const std::size_t want = std::max({count, room * 2, std::size_t{16}});
+  if (want > static_cast<std::size_t>(-1) / sizeof(Entry)) throw std::bad_alloc();
+  entries_.resize(want * sizeof(Entry));
+}
+
+// Moves every slot into a table of `capacity` slots; the slots carry their hash, so the entries
+// are not read.
 void KeyTable::rehash(std::size_t capacity) {
-  Entry freeSlot{};
-  freeSlot.keyLength = kFreeSlot;
-  std::vector<Entry, HugePageAllocator<Entry>> grown(capacity, freeSlot);
-  const std::size_t mask = capacity - 1;
-  for (std::uint32_t& slot : order_) {
-    const Entry& e = slots_[slot];
-    std::size_t s = hashFolded(foldKeyBytes(e.key.data(), e.keyLength), e.keyLength) & mask;
-    while (grown[s].keyLength != kFreeSlot) s = (s + 1) & mask;
-    grown[s] = e;
-    slot = static_cast<std::uint32_t>(s);
+  if (capacity > static_cast<std::size_t>(-1) / sizeof(std::uint64_t)) throw std::bad_alloc();
+  MappedBytes grown;
+  grown.resize(capacity * sizeof(std::uint64_t));
+  auto* const to = static_cast<std::uint64_t*>(grown.data());
+  const std::uint64_t* const from = slots();
+  for (std::size_t i = 0; i < capacity_; ++i) {
+    const std::uint64_t v = from[i];
+    if (v == 0) continue;
+    std::size_t s = static_cast<std::size_t>(((v >> 32) * capacity) >> 32);
+    while (to[s] != 0) s = s + 1 == capacity ? 0 : s + 1;
+    to[s] = v;
   }
   slots_.swap(grown);
+  capacity_ = capacity;
 }
 
 }  // namespace korva

@@ -1,86 +1,90 @@
 // Insertion-ordered table from request keys to byte positions, looked up without regard to
-// letter case. Keys are at most 24 bytes and are stored inline, so a million entries cost about
-// 48 MB; lookups hash the folded key into an open-addressing table of entry numbers.
+// letter case. The entries lie in one array in insertion order (a key is at most 24 bytes and
+// stored inline, 40 bytes an entry); an open-addressing table of 8-byte slots, each an entry's
+// number and 32 bits of its key's hash, finds them. About 52 bytes an entry in all.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <new>
-#include <string>
 #include <string_view>
-#include <vector>
 
 #include "index/constants.h"
 
 namespace korva {
 
-// Allocates large arrays on transparent huge pages where the kernel offers them: a lookup in a
-// table of millions of entries touches two random places, and with 4 KiB pages each of them
-// also costs a TLB miss.
-template <typename T>
-struct HugePageAllocator {
-  using value_type = T;
-  HugePageAllocator() = default;
-  template <typename U>
-  HugePageAllocator(const HugePageAllocator<U>&) {}
-  T* allocate(std::size_t n);
-  void deallocate(T* p, std::size_t) { std::free(p); }
-  template <typename U>
-  bool operator==(const HugePageAllocator<U>&) const {
-    return true;
-  }
-  template <typename U>
-  bool operator!=(const HugePageAllocator<U>&) const {
-    return false;
-  }
+// An array of trivially copyable elements in anonymous memory: its pages are zero until first
+// touched and count only then, so a generous capacity costs address space, not memory, and
+// growing moves pages (mremap) instead of copying them. Large arrays ask for huge pages: the
+// random accesses of a table of millions of entries would each also miss the TLB.
+class MappedBytes {
+ public:
+  MappedBytes() = default;
+  ~MappedBytes();
+  MappedBytes(const MappedBytes&) = delete;
+  MappedBytes& operator=(const MappedBytes&) = delete;
+  void swap(MappedBytes& other);
+
+  // Grows or shrinks to `bytes` (0 releases everything); bytes kept keep their values, new ones
+  // are zero. Throws std::bad_alloc.
+  void resize(std::size_t bytes);
+  std::size_t size() const { return size_; }
+  void* data() const { return data_; }
+
+ private:
+  void* data_ = nullptr;
+  std::size_t size_ = 0;
 };
 
-void* allocateMaybeHuge(std::size_t bytes);
-
-template <typename T>
-T* HugePageAllocator<T>::allocate(std::size_t n) {
-  if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
-  return static_cast<T*>(allocateMaybeHuge(n * sizeof(T)));
-}
-
-// The entries live in the open-addressing table itself, so that a lookup costs one random memory
-// access rather than two; a separate array of slot numbers keeps the insertion order.
 class KeyTable {
  public:
   struct Entry {
-    std::array<char, kIndexRecordLength> key;
-    std::uint8_t keyLength;  // kFreeSlot marks a free slot of the table
+    std::array<char, kIndexRecordLength> key;  // zero past keyLength
+    std::uint8_t keyLength;
     std::int64_t position;
     std::string_view keyView() const { return {key.data(), keyLength}; }
   };
 
+  // The hash of a key, folded to lower case (for add, find and prefetch with a hash computed
+  // once). Keys longer than 24 bytes hash as their first 24.
+  static std::uint32_t hashOf(std::string_view key);
+
   // Adds the key with its position at the end. Returns false, and changes nothing, when the
   // key is already present in any letter case. Keys longer than 24 bytes are cut to 24.
-  bool add(std::string_view key, std::int64_t position);
+  bool add(std::string_view key, std::int64_t position) { return add(key, position, hashOf(key)); }
+  bool add(std::string_view key, std::int64_t position, std::uint32_t hash);
   // Position stored under the key, or 0 when it is absent.
   std::int64_t find(std::string_view key) const;
 
-  // Starts fetching the slot where the key would go: a caller with many keys at hand prefetches
-  // a batch, then adds or finds them, and their memory accesses overlap.
-  void prefetch(std::string_view key) const;
+  // Starts fetching the slot where a key of this hash would go: a caller with many keys at hand
+  // prefetches a batch, then adds them, and their memory accesses overlap.
+  void prefetch(std::uint32_t hash) const {
+    if (capacity_ > 0) __builtin_prefetch(slots() + slotOf(hash));
+  }
 
-  std::size_t size() const { return order_.size(); }
-  bool empty() const { return order_.empty(); }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
   // The i-th entry in insertion order.
-  const Entry& operator[](std::size_t i) const { return slots_[order_[i]]; }
-  const Entry& back() const { return slots_[order_.back()]; }
+  const Entry& operator[](std::size_t i) const { return entries()[i]; }
+  const Entry& back() const { return entries()[size_ - 1]; }
   void clear();
+  // Room for `count` entries in all without growing: asked for once with an estimate, the table
+  // is not re-hashed while it fills.
   void reserve(std::size_t count);
 
  private:
-  static constexpr std::uint8_t kFreeSlot = 0xFF;
-  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-  std::size_t findSlot(std::string_view key) const;  // slot number, or kNone
+  Entry* entries() const { return static_cast<Entry*>(entries_.data()); }
+  std::uint64_t* slots() const { return static_cast<std::uint64_t*>(slots_.data()); }
+  std::size_t slotOf(std::uint32_t hash) const {
+    return static_cast<std::size_t>((std::uint64_t{hash} * capacity_) >> 32);
+  }
   void rehash(std::size_t capacity);
+  void growEntries(std::size_t count);
 
-  std::vector<Entry, HugePageAllocator<Entry>> slots_;
-  std::vector<std::uint32_t> order_;  // slot numbers in insertion order
+  MappedBytes entries_;   // size_ entries in insertion order, room for more
+  MappedBytes slots_;     // capacity_ slots: 0 free, else hash << 32 | (entry number + 1)
+  std::size_t size_ = 0;  // entries
+  std::size_t capacity_ = 0;
 };
 
 }  // namespace korva

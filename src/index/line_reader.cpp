@@ -319,6 +319,7 @@ std::int64_t LineReader::readLineHead(std::string& head, std::size_t keep, bool&
 
 std::int64_t LineReader::appendLineHead(std::string& out, std::size_t keep, bool& terminated) {
   terminated = false;
+  lastCrLf_ = false;
   if (!nextLineStart()) return -1;
   const std::size_t base = out.size();
   std::int64_t length = 0;
@@ -338,11 +339,20 @@ std::int64_t LineReader::appendLineHead(std::string& out, std::size_t keep, bool
         pendingLf_ = true;
         return length;
       }
-      if (buffer_[cursor_] == '\n') ++cursor_;
+      if (buffer_[cursor_] == '\n') {
+        ++cursor_;
+        lastCrLf_ = true;
+      }
       return length;
     }
     if (!fill()) return length;
   }
+}
+
+std::string_view LineReader::bufferedLines() {
+  if (!nextLineStart()) return {};
+  const std::size_t tail = bufferedTailStart();
+  return {buffer_.get() + cursor_, tail - cursor_};
 }
 
 bool LineReader::skipPastLine(std::string_view target) {

@@ -47,6 +47,17 @@ class LineReader {
   // Like readLineHead, but appends the kept bytes to `out` instead of replacing its content, so
   // that a caller collecting lines holds each line once, not once more in a line buffer.
   std::int64_t appendLineHead(std::string& out, std::size_t keep, bool& terminated);
+  // True when the last line read by the calls above was ended by CR LF (not by a lone CR, not
+  // by the end of the file).
+  bool lastLineEndedByCrLf() const { return lastCrLf_; }
+
+  // The lines from the read position on that lie whole in the buffer, each with its line end
+  // (so every CR in it is followed by its next byte, an LF of a CR LF included), or an empty
+  // view when the next line reaches past the buffer or the file has ended: read that one with
+  // readLineHead. Lets a caller parse many short lines in place. The view is valid until the
+  // next read; skipBuffered moves past a prefix of it.
+  std::string_view bufferedLines();
+  void skipBuffered(std::size_t bytes) { cursor_ += bytes; }
 
   // Reads lines up to and including the next one that equals `target` and is ended by a
   // terminator; true when it came, false at the end of the file or at a line that runs into it.
@@ -91,6 +102,7 @@ class LineReader {
   std::int64_t lastKnownLength_ = 0;
   bool changed_ = false;
   bool pendingLf_ = false;  // the last line ended at a CR that was the last byte of the file
+  bool lastCrLf_ = false;
   bool readAheadWanted_ = false;
   std::unique_ptr<ReadAhead> ahead_;
   std::string scratch_;  // the line head of skipPastLine's general path

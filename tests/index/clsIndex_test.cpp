@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
@@ -106,9 +107,32 @@ TEST(ClsIndexTest, ResumeAddsOnlyNewBlocksAndMatchesAFreshBuild) {
     EXPECT_EQ(index.entries()[i].keyView(), fresh.entries()[i].keyView());
     EXPECT_EQ(index.entries()[i].position, fresh.entries()[i].position);
   }
-  // Lines formatted while the builds added the entries, then written as they are.
+  // The entries of all three builds, written in the order they were added.
   ASSERT_TRUE(index.SaveIndex());
   EXPECT_EQ(logs.dir.read("HtmlResponse.idx"), logs.indexFile());
+}
+
+// A current index whose file holds exactly what a save writes is not written again (the file
+// stays the same one); a file that a save would change is replaced by the written form.
+TEST(ClsIndexTest, SavingACurrentIndexRewritesOnlyAFileThatDiffersFromItsWrittenForm) {
+  LogFolder logs;
+  logs.add(0, 4);
+  const std::string written = logs.indexFile();
+  std::string padded = written;
+  padded.insert(written.find(" - ") + 3, "0");  // a leading zero: the same position
+  const std::string lastLineCrOnly = written.substr(0, written.size() - 1);
+  for (const std::string& file : {written, padded, lastLineCrOnly}) {
+    logs.dir.write("HtmlResponse.idx", file);
+    struct stat before;
+    ASSERT_EQ(::stat(logs.dir.file("HtmlResponse.idx").c_str(), &before), 0);
+    clsIndex index(logs.dir.path());
+    EXPECT_TRUE(index.InitializeIndex());
+    ASSERT_TRUE(index.SaveIndex());
+    struct stat after;
+    ASSERT_EQ(::stat(logs.dir.file("HtmlResponse.idx").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino == before.st_ino, file == written) << file;
+    EXPECT_EQ(logs.dir.read("HtmlResponse.idx"), written);
+  }
 }
 
 TEST(ClsIndexTest, ReplacedLogIsRebuiltFromTheStart) {
