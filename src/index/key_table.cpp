@@ -138,7 +138,7 @@ bool KeyTable::add(std::string_view key, std::int64_t position, std::uint32_t ha
   if (size_ >= kNumberMask) throw std::bad_alloc();  // entry numbers are 32 bits
   if (slotsFor(size_ + 1) > capacity_) rehash(std::max(slotsFor(size_ + 1), capacity_ * 2));
   const std::size_t n = key.size();
-  std::uint64_t* const table = slots();
+  std::uint64_t* const table = slotArray();
   std::size_t s = slotOf(hash);
   for (std::uint64_t v; (v = table[s]) != 0; s = s + 1 == capacity_ ? 0 : s + 1) {
     // Only a slot with the same 32 hash bits is compared, so the entries are read rarely.
@@ -162,7 +162,7 @@ std::int64_t KeyTable::find(std::string_view key) const {
   const std::size_t n = key.size();
   const Folded f = foldKeyBytes(key.data(), n);
   const std::uint32_t hash = hashFolded(f, n);
-  const std::uint64_t* const table = slots();
+  const std::uint64_t* const table = slotArray();
   for (std::size_t s = slotOf(hash);; s = s + 1 == capacity_ ? 0 : s + 1) {
     const std::uint64_t v = table[s];
     if (v == 0) return 0;
@@ -198,7 +198,7 @@ void KeyTable::rehash(std::size_t capacity) {
   MappedBytes grown;
   grown.resize(capacity * sizeof(std::uint64_t));
   auto* const to = static_cast<std::uint64_t*>(grown.data());
-  const std::uint64_t* const from = slots();
+  const std::uint64_t* const from = slotArray();
   for (std::size_t i = 0; i < capacity_; ++i) {
     const std::uint64_t v = from[i];
     if (v == 0) continue;

@@ -59,7 +59,7 @@ class KeyTable {
   // Starts fetching the slot where a key of this hash would go: a caller with many keys at hand
   // prefetches a batch, then adds them, and their memory accesses overlap.
   void prefetch(std::uint32_t hash) const {
-    if (capacity_ > 0) __builtin_prefetch(slots() + slotOf(hash));
+    if (capacity_ > 0) __builtin_prefetch(slotArray() + slotOf(hash));
   }
 
   std::size_t size() const { return size_; }
@@ -74,7 +74,7 @@ class KeyTable {
 
  private:
   Entry* entries() const { return static_cast<Entry*>(entries_.data()); }
-  std::uint64_t* slots() const { return static_cast<std::uint64_t*>(slots_.data()); }
+  std::uint64_t* slotArray() const { return static_cast<std::uint64_t*>(slots_.data()); }
   std::size_t slotOf(std::uint32_t hash) const {
     return static_cast<std::size_t>((std::uint64_t{hash} * capacity_) >> 32);
   }
