@@ -211,4 +211,20 @@ std::size_t findDividerLine(std::string_view bytes, std::size_t from, bool lineS
   return kNoMatch;
 }
 
+bool holdsLoneCr(std::string_view bytes) {
+  std::size_t p = 0;
+#ifdef __SSE2__
+  // Lines are short: one test per 16 bytes instead of a search per line.
+  const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+  for (; p + 17 <= bytes.size(); p += 16) {
+    const __m128i isCr = _mm_cmpeq_epi8(load(bytes.data() + p), cr);
+    const __m128i nextLf = _mm_cmpeq_epi8(load(bytes.data() + p + 1), lf);
+    if (_mm_movemask_epi8(_mm_andnot_si128(nextLf, isCr)) != 0) return true;
+  }
+#endif
+  for (; p + 1 < bytes.size(); ++p)
+    if (bytes[p] == '\r' && bytes[p + 1] != '\n') return true;
+  return false;
+}
+
 }  // namespace korva

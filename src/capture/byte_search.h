@@ -34,4 +34,8 @@ class AsciiNoCaseFinder {
 // is 0.
 std::size_t findDividerLine(std::string_view bytes, std::size_t from, bool lineStartBefore);
 
+// Whether `bytes` hold a CR that no LF follows (a lone CR, which ends a line as CR LF does); a CR
+// as the last byte does not count, its next byte being unknown.
+bool holdsLoneCr(std::string_view bytes);
+
 }  // namespace korva

@@ -12,20 +12,27 @@ namespace korva {
 
 ReadAheadFile::ReadAheadFile(const std::string& path, std::size_t chunk)
     : path_(path), chunk_(chunk), capacity_(16 * chunk) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) throw FileError(errno, path);
-  buffer_.reset(new char[capacity_]);
-  worker_ = std::thread([this] { work(); });
+  fd_.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_.fd < 0) throw FileError(errno, path);
+}
+
+ReadAheadFile::Descriptor::~Descriptor() {
+  if (fd >= 0) ::close(fd);
 }
 
 ReadAheadFile::~ReadAheadFile() {
+  if (!worker_.joinable()) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stop_ = true;
   }
   wake_.notify_all();
   worker_.join();
-  ::close(fd_);
+}
+
+void ReadAheadFile::launch() {
+  buffer_.reset(new char[capacity_]);
+  worker_ = std::thread([this] { work(); });
 }
 
 // Reads chunk after chunk while there is room, without a hand-over per chunk: waking a thread
@@ -46,7 +53,7 @@ void ReadAheadFile::work() {
     std::size_t got = 0;
     int error = 0;
     while (got < chunk_) {
-      const ssize_t n = ::pread(fd_, buffer_.get() + filled + got, chunk_ - got,
+      const ssize_t n = ::pread(fd_.fd, buffer_.get() + filled + got, chunk_ - got,
                                 offset + static_cast<std::int64_t>(got));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) error = errno;
@@ -97,6 +104,10 @@ void ReadAheadFile::waitForMore() {
 }
 
 std::string_view ReadAheadFile::at(std::int64_t start) {
+  if (!worker_.joinable()) {
+    start_ = start;
+    launch();
+  }
   refresh();
   if (start < start_ || start > start_ + static_cast<std::int64_t>(filled_)) {
     pause();

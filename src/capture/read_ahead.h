@@ -17,7 +17,8 @@ namespace korva {
 
 class ReadAheadFile {
  public:
-  // Throws FileError when the file cannot be opened.
+  // Throws FileError when the file cannot be opened. The buffer and the worker are made at the
+  // first at(), so that a reader nobody asks costs neither memory nor reading.
   ReadAheadFile(const std::string& path, std::size_t chunk);
   ~ReadAheadFile();
   ReadAheadFile(const ReadAheadFile&) = delete;
@@ -34,6 +35,16 @@ class ReadAheadFile {
  private:
   static constexpr std::uint64_t kEndBit = std::uint64_t{1} << 63;
 
+  // Closes the descriptor however the owner ends, a constructor that throws included.
+  struct Descriptor {
+    int fd = -1;
+    Descriptor() = default;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor();
+  };
+
+  void launch();  // makes the buffer and the worker
   void work();
   void pause();   // returns once the worker is not reading and will not start
   void resume();  // lets it read on from start_ + the filled bytes
@@ -41,7 +52,7 @@ class ReadAheadFile {
   void waitForMore();
 
   std::string path_;
-  int fd_ = -1;
+  Descriptor fd_;
   std::size_t chunk_;
   std::size_t capacity_;
   std::unique_ptr<char[]> buffer_;

@@ -1,18 +1,14 @@
 #include "capture/response_search.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <optional>
 
+#include "capture/body_text.h"
 #include "capture/byte_search.h"
 #include "capture/capture.h"
 #include "capture/read_ahead.h"
+#include "capture/regex_prefilter.h"
 #include "index/constants.h"
-#include "index/file_error.h"
 #include "index/line_reader.h"
 #include "view/text_decode.h"
 
@@ -133,6 +129,91 @@ std::u16string snippetOfDecoded(std::u16string_view text, std::size_t at, std::s
   return std::u16string(text.substr(begin, end - begin));
 }
 
+// Units of UTF-16 that valid UTF-8 takes.
+std::size_t utf16Units(std::string_view utf8) {
+  std::size_t n = 0;
+  for (char c : utf8) {
+    const auto b = static_cast<unsigned char>(c);
+    n += static_cast<std::size_t>((b & 0xC0) != 0x80) + static_cast<std::size_t>(b >= 0xF0);
+  }
+  return n;
+}
+
+// snippetOfDecoded of the whole text, from a decoded stretch around the match: more than the
+// 40 units on either side it can take, begun and ended at whole characters.
+std::u16string snippetOfUtf8(std::string_view utf8, std::size_t at, std::size_t length) {
+  constexpr std::size_t kAround = 4 * kSnippetContext + 8;
+  auto boundary = [&](std::size_t k) {
+    while (k < utf8.size() && (static_cast<unsigned char>(utf8[k]) & 0xC0) == 0x80) ++k;
+    return k;
+  };
+  const std::size_t begin = at > kAround ? boundary(at - kAround) : 0;
+  const std::size_t end = boundary(std::min(utf8.size(), at + length + kAround));
+  const std::u16string stretch = decodeUtf8Lenient(utf8.substr(begin, end - begin));
+  return snippetOfDecoded(stretch, utf16Units(utf8.substr(begin, at - begin)),
+                          utf16Units(utf8.substr(at, length)));
+}
+
+// Counts a regular expression in one block's body on the bytes the read-ahead holds, without
+// decoding, where the body's text is its bytes as UTF-8 (or cheaply made so from
+// Windows-1252); Vectorscan first passes over the bodies that cannot match. Every other block
+// goes the decoded way, which is the reference this must agree with.
+class RegexBlockScan {
+ public:
+  RegexBlockScan(ReadAheadFile& log, const TextMatcher& matcher, bool snippets)
+      : log_(log), matcher_(matcher), prefilter_(matcher.pattern()), snippets_(snippets) {}
+
+  // False when the block must be decoded: a stale index, no divider in reach, a body whose
+  // line ends retrieval rewrites or whose text the bytes are not.
+  bool scan(std::int64_t start, std::string_view key, std::uint64_t& matches,
+            std::u16string& snippet) {
+    matches = 0;
+    snippet.clear();
+    std::optional<std::string_view> body = bodyAt(start, key);
+    if (!body) return false;
+    const BodyUtf8 sorted = bodyUtf8(*body);
+    if (sorted.kind == BodyUtf8::Kind::Decode) return false;
+    const bool singleByte = sorted.kind == BodyUtf8::Kind::Windows1252;
+    if (sorted.prefilterSafe && !prefilter_.mayMatch(sorted.text, !singleByte)) return true;
+    std::string_view text = sorted.text;
+    if (singleByte) {
+      converted_.clear();
+      appendUtf8Of1252(text, converted_);
+      text = converted_;
+    }
+    matches = matcher_.countUtf8(text);
+    if (matches > 0 && snippets_)
+      if (auto first = matcher_.firstUtf8(text))
+        snippet = snippetOfUtf8(text, first->first, first->second);
+    return true;
+  }
+
+ private:
+  // The body of the block at 0-based `start`, when the bytes in the read-ahead are exactly
+  // what retrieveResponse would give for it.
+  std::optional<std::string_view> bodyAt(std::int64_t start, std::string_view key) {
+    const std::string_view head = log_.at(start);
+    if (head.size() <= key.size() || head.substr(0, key.size()) != key || head[key.size()] != '\r')
+      return std::nullopt;
+    const bool crlf = head.size() > key.size() + 1 && head[key.size() + 1] == '\n';
+    const std::int64_t bodyStart = start + static_cast<std::int64_t>(key.size() + (crlf ? 2 : 1));
+    const std::string_view bytes = log_.at(bodyStart);
+    // Without a divider in reach (a body of more than half a chunk, or the end of the file),
+    // retrieval reads it.
+    const std::size_t divider = findDividerLine(bytes, 0, true);
+    if (divider == kNoMatch) return std::nullopt;
+    // Retrieval ends every line with CR LF: a lone CR would not be the body's byte.
+    if (holdsLoneCr(bytes.substr(0, divider + 1))) return std::nullopt;
+    return bytes.substr(0, divider >= kClosingLength ? divider - kClosingLength : 0);
+  }
+
+  ReadAheadFile& log_;
+  const TextMatcher& matcher_;
+  RegexPrefilter prefilter_;
+  bool snippets_;
+  std::string converted_;  // a Windows-1252 body as UTF-8, kept for its capacity
+};
+
 }  // namespace
 
 ResponseSearchResult searchResponses(const Capture& capture, const TextMatcher& matcher,
@@ -160,6 +241,8 @@ ResponseSearchResult searchResponses(const Capture& capture, const TextMatcher& 
   if (finder && finder->termSize() > kMaxScannedTerm) finder = nullptr;
   std::optional<BlockScan> scanner;
   if (finder) scanner.emplace(log, *finder, options.snippets);
+  std::optional<RegexBlockScan> regexScanner;
+  if (matcher.isRegex()) regexScanner.emplace(log, matcher, options.snippets);
   ShowOptions decodeOnly;
 
   std::uint8_t lastPercent = 255;
@@ -168,11 +251,14 @@ ResponseSearchResult searchResponses(const Capture& capture, const TextMatcher& 
     std::size_t j = i;
     while (j < blocks.size() && blocks[j].position == blocks[i].position) ++j;
     ResponseHit hit;
-    bool decoded = !scanner;
+    bool decoded = true;
     if (scanner) {
       const auto outcome =
           scanner->scan(blocks[i].position - 1, rows.key(blocks[i].row), hit.matches, hit.snippet);
       decoded = outcome == BlockScan::Outcome::Utf16;
+    } else if (regexScanner) {
+      decoded = !regexScanner->scan(blocks[i].position - 1, rows.key(blocks[i].row), hit.matches,
+                                    hit.snippet);
     }
     if (decoded) {
       const RowResponse shown = capture.show(blocks[i].row, decodeOnly);

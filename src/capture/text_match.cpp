@@ -60,7 +60,7 @@ TextMatcher::TextMatcher(std::string_view termUtf8, bool regex) {
     options.set_log_errors(false);
     regex_ = std::make_unique<RE2>(re2::StringPiece(termUtf8.data(), termUtf8.size()), options);
     if (!regex_->ok()) {
-      error_ = "Ungültiger regulärer Ausdruck: " + regex_->error();
+      error_ = regexErrorText(regex_->error_code(), regex_->error_arg());
       regex_.reset();
     }
     return;
@@ -83,19 +83,39 @@ std::uint64_t TextMatcher::count(std::u16string_view text, std::uint64_t limit) 
          p = plain_->find(text, p + plain_->termSize()))
       ++n;
   } else if (regex_) {
-    const std::string utf8 = utf8FromUtf16(text);
-    re2::StringPiece rest(utf8);
-    re2::StringPiece match;
-    while (n < limit && !rest.empty() &&
-           regex_->Match(rest, 0, rest.size(), RE2::UNANCHORED, &match, 1)) {
-      ++n;
-      // An empty match must still move on.
-      const std::size_t consumed = static_cast<std::size_t>(match.data() - rest.data()) +
-                                   std::max<std::size_t>(match.size(), 1);
-      rest.remove_prefix(std::min(consumed, rest.size()));
-    }
+    n = countUtf8(utf8FromUtf16(text), limit);
   }
   return n;
+}
+
+std::uint64_t TextMatcher::countUtf8(std::string_view utf8, std::uint64_t limit) const {
+  std::uint64_t n = 0;
+  if (!regex_) return n;
+  re2::StringPiece rest(utf8.data(), utf8.size());
+  re2::StringPiece match;
+  while (n < limit && !rest.empty() &&
+         regex_->Match(rest, 0, rest.size(), RE2::UNANCHORED, &match, 1)) {
+    ++n;
+    // An empty match must still move on.
+    const std::size_t consumed = static_cast<std::size_t>(match.data() - rest.data()) +
+                                 std::max<std::size_t>(match.size(), 1);
+    rest.remove_prefix(std::min(consumed, rest.size()));
+  }
+  return n;
+}
+
+std::optional<std::pair<std::size_t, std::size_t>> TextMatcher::firstUtf8(
+    std::string_view utf8) const {
+  re2::StringPiece match;
+  if (!regex_ || !regex_->Match(re2::StringPiece(utf8.data(), utf8.size()), 0, utf8.size(),
+                                RE2::UNANCHORED, &match, 1))
+    return std::nullopt;
+  return std::make_pair(static_cast<std::size_t>(match.data() - utf8.data()), match.size());
+}
+
+const std::string& TextMatcher::pattern() const {
+  static const std::string kNone;
+  return regex_ ? regex_->pattern() : kNone;
 }
 
 bool TextMatcher::matchesAscii(std::string_view bytes) const {
@@ -112,8 +132,8 @@ std::optional<std::pair<std::size_t, std::size_t>> TextMatcher::first(
   }
   if (!regex_) return std::nullopt;
   const std::string utf8 = utf8FromUtf16(text);
-  re2::StringPiece match;
-  if (!regex_->Match(utf8, 0, utf8.size(), RE2::UNANCHORED, &match, 1)) return std::nullopt;
+  const auto found = firstUtf8(utf8);
+  if (!found) return std::nullopt;
   // Back to UTF-16 offsets: count the units of the UTF-8 prefix and of the match.
   auto units = [](std::string_view bytes) {
     std::size_t n = 0;
@@ -124,8 +144,8 @@ std::optional<std::pair<std::size_t, std::size_t>> TextMatcher::first(
     return n;
   };
   const std::string_view all(utf8);
-  const auto at = static_cast<std::size_t>(match.data() - utf8.data());
-  return std::make_pair(units(all.substr(0, at)), units(all.substr(at, match.size())));
+  return std::make_pair(units(all.substr(0, found->first)),
+                        units(all.substr(found->first, found->second)));
 }
 
 FilterExpression parseFilterExpression(std::string_view e) {
@@ -168,6 +188,60 @@ FilterExpression parseFilterExpression(std::string_view e) {
     result.parts.push_back(std::move(part));
   }
   return result;
+}
+
+std::string regexErrorText(int code, const std::string& fragment) {
+  const char* what;
+  switch (code) {
+    case RE2::ErrorBadEscape:
+      what = "ungültige Escape-Folge";
+      break;
+    case RE2::ErrorBadCharClass:
+      what = "ungültige Zeichenklasse";
+      break;
+    case RE2::ErrorBadCharRange:
+      what = "ungültiger Bereich in der Zeichenklasse";
+      break;
+    case RE2::ErrorMissingBracket:
+      what = "fehlende schließende ]";
+      break;
+    case RE2::ErrorMissingParen:
+      what = "fehlende schließende )";
+      break;
+    case RE2::ErrorUnexpectedParen:
+      what = "unerwartete schließende )";
+      break;
+    case RE2::ErrorTrailingBackslash:
+      what = "\\ am Ende des Ausdrucks";
+      break;
+    case RE2::ErrorRepeatArgument:
+      what = "Wiederholung ohne Argument";
+      break;
+    case RE2::ErrorRepeatSize:
+      what = "ungültige Anzahl der Wiederholungen";
+      break;
+    case RE2::ErrorRepeatOp:
+      what = "ungültiger Wiederholungsoperator";
+      break;
+    case RE2::ErrorBadPerlOp:
+      what = "ungültige Gruppe (?...)";
+      break;
+    case RE2::ErrorBadUTF8:
+      what = "ungültiges UTF-8";
+      break;
+    case RE2::ErrorBadNamedCapture:
+      what = "ungültiger Gruppenname";
+      break;
+    case RE2::ErrorPatternTooLarge:
+      what = "Ausdruck zu groß";
+      break;
+    default:
+      what = "interner Fehler";
+      break;
+  }
+  std::string text = std::string("Ungültiger regulärer Ausdruck: ") + what;
+  if (!fragment.empty()) text += ": " + fragment;
+  return text;
 }
 
 bool isRegexTerm(std::string_view term) {

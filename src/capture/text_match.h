@@ -44,6 +44,13 @@ class TextMatcher {
   // Whether `bytes`, which must be all ASCII, hold a match; no decoding needed.
   bool matchesAscii(std::string_view bytes) const;
 
+  // For a regular expression: the same as count() and first() on the UTF-8 of the text, with
+  // offsets in bytes. Lets a caller that holds the text as UTF-8 skip the decoding.
+  std::uint64_t countUtf8(std::string_view utf8, std::uint64_t limit = UINT64_MAX) const;
+  std::optional<std::pair<std::size_t, std::size_t>> firstUtf8(std::string_view utf8) const;
+  // The expression as given; empty for a plain term.
+  const std::string& pattern() const;
+
  private:
   std::string error_;
   std::unique_ptr<re2::RE2> regex_;
@@ -63,6 +70,9 @@ struct FilterExpression {
   std::string error;  // German; empty when the expression parsed
 };
 FilterExpression parseFilterExpression(std::string_view expressionUtf8);
+
+// German text for an RE2 error code and the part of the expression it concerns.
+std::string regexErrorText(int re2ErrorCode, const std::string& fragment);
 
 // "/.../" as a regular expression, anything else as plain text (the syntax of the search over
 // all responses and of `korvashimtale-cli search`).

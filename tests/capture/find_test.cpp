@@ -1,7 +1,10 @@
 // The list filter and the search over all responses, against plain reference scans.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <map>
 #include <random>
+#include <thread>
 
 #include "capture/byte_search.h"
 #include "capture/capture.h"
@@ -182,6 +185,128 @@ TEST(ResponseSearchTest, CountsOnlyBodiesAtBlockEdgesAndAcrossReadBlocks) {
   const ResponseSearchResult snippets = searchResponses(capture, matcherForTerm("a needle"));
   ASSERT_EQ(snippets.hits.size(), 2u);  // the row and the second row of its key
   EXPECT_EQ(snippets.hits[0].snippet, u"a needle, a NEEDLE and needleneedle");
+}
+
+}  // namespace
+}  // namespace korva
+
+namespace korva {
+namespace {
+
+// The byte path for regular expressions against the decoded path it stands in for: every
+// encoding the display decodes, the characters the prefilter must not judge, matches at a body's
+// first and last byte, in the lines around it and across the read-ahead's blocks.
+TEST(ResponseSearchTest, RegexCountsEqualTheDecodedPath) {
+  TempDir dir;
+  const std::string meta1252 = "<meta charset=\"windows-1252\">\r\n";
+  const std::string metaUtf8 = "<meta charset=\"utf-8\">\r\n";
+  std::string filler;  // pushes later blocks across the edges of the read-ahead's chunks
+  while (filler.size() < (700u << 10)) filler += "Artikel 0007 im Warenkorb, 2024-05-06.\r\n";
+  std::string huge;  // more than the read-ahead holds at once: decoded
+  while (huge.size() < (2u << 20)) huge += "kasse 1999-12-31 ";
+  huge += "\r\n";
+  const std::vector<std::string> bodies = {
+      "Kasse\r\n",  // matches at the first and the last body byte
+      "",
+      "Artikel 007, artikel\t0007, ARTIKEL 7\r\nWarenkorb und Bestellung\r\n",
+      metaUtf8 +
+          "Stra\xC3\x9F"
+          "e K\xC3\xA4se 2023-01-02 \xC3\xBC"
+          "ber\r\n",
+      meta1252 +
+          "K\xE4se \x80 Bestellung 2023-01-02 \xFC"
+          "ber\r\n",
+      "undeclared K\xE4se kasse\r\n",  // not UTF-8: Windows-1252
+      "\xEF\xBB\xBF"
+      "BOM kasse \xC3\xA4\r\n",            // UTF-8 with its byte-order mark
+      "\xFF\xFEk\0a\0s\0s\0e\0\r\0\n\0",   // UTF-16 little endian
+      "\xFE\xFF\0k\0a\0s\0s\0e\0\r\0\n",   // UTF-16 big endian
+      metaUtf8 + "broken \xC3 kasse\r\n",  // invalid UTF-8 declared as UTF-8
+      "nul \0 kasse\r\n",                  // NUL is shown as U+2400
+      "vertical\x0Btab kasse\r\n",         // \s for one engine, not for the other
+      "\xE2\x84\xAA"
+      "asse and \xC5\xBF"
+      "chuh\r\n",  // Kelvin sign and long s: cases of k, s
+      "lone CR\rkasse\r",
+      filler,
+      huge,
+      "Bestellung am Ende\r\n",
+  };
+  const std::string closing = "kasse 2024-01-02 artikel";  // the closing line must not count
+  std::string requests, log;
+  for (std::size_t i = 0; i < bodies.size(); ++i) {
+    const std::string key = makeKey(static_cast<int>(i) + 1);
+    requests += makeRequestLine(key, "GET /" + std::to_string(i));
+    log += key + "\r\n" + bodies[i] + closing + "\r\n" + std::string(47, '-') + "\r\n";
+  }
+  log += makeKey(99) + "\r\nkasse, no divider yet";  // a block still being written
+  requests += makeRequestLine(makeKey(99), "GET /open");
+  dir.write("HtmlRequest.log", requests);
+  dir.write("HtmlResponse.log", log);
+  Capture capture(dir.path());
+  capture.reloadRows();
+  capture.openIndex().InitializeIndex();
+  for (const char* pattern : {"/artikel\\s0+7/",
+                              "/warenkorb|kasse|bestellung/",
+                              "/[0-9]{4}-[0-9]{2}-[0-9]{2}/",
+                              "/kasse/",
+                              "/^kasse/",
+                              "/kasse$/",
+                              "/e$/",
+                              "/\\bk\\w+/",
+                              "/k.s/",
+                              "/s.h/",
+                              "/\\S+/",
+                              "/[^a-z ]/",
+                              "/\\s/",
+                              "/l\\St/",
+                              "/^\\w/",
+                              "/^.asse/",
+                              "/./",
+                              "/-+/",
+                              "/\\d/",
+                              "/(?-i)Kasse/",
+                              "/a*/",
+                              "/k\\x{e4}se/",
+                              "/k\xC3\xA4se/",
+                              "/[[:cntrl:]]/",
+                              "/stra\xC3\x9F"
+                              "e/",
+                              "/\\pL+/",
+                              "/\\C/"}) {
+    const TextMatcher matcher = matcherForTerm(pattern);
+    ASSERT_EQ(matcher.error(), "") << pattern;
+    const ResponseSearchResult result = searchResponses(capture, matcher);
+    std::map<std::size_t, const ResponseHit*> found;
+    for (const ResponseHit& hit : result.hits) found[hit.row] = &hit;
+    for (std::size_t row = 0; row < capture.rows().size(); ++row) {
+      const std::u16string text = capture.show(row).text;
+      const std::uint64_t expected = matcher.count(text);
+      EXPECT_EQ(found.count(row) ? found[row]->matches : 0, expected) << pattern << " row " << row;
+      if (expected == 0 || !found.count(row)) continue;
+      const auto first = matcher.first(text);
+      EXPECT_NE(found[row]->snippet.find(text.substr(first->first, first->second)),
+                std::u16string::npos)
+          << pattern << " row " << row;
+    }
+  }
+}
+
+TEST(ReadAheadFileTest, ReadsNothingUntilAsked) {
+  TempDir dir;
+  dir.write("data", std::string(1 << 16, 'x'));
+  ReadAheadFile file(dir.path() + "/data", 4096);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(file.bytesRead(), 0u);
+  EXPECT_EQ(file.at(0).substr(0, 3), "xxx");
+}
+
+TEST(RowFilterTest, ExpressionErrorsAreGerman) {
+  EXPECT_EQ(RowFilter("/(a/").error(), "Ungültiger regulärer Ausdruck: fehlende schließende ): (a");
+  EXPECT_EQ(RowFilter("/a)/").error(),
+            "Ungültiger regulärer Ausdruck: unerwartete schließende ): a)");
+  EXPECT_EQ(matcherForTerm("/x{2,1}/").error(),
+            "Ungültiger regulärer Ausdruck: ungültige Anzahl der Wiederholungen: {2,1}");
 }
 
 }  // namespace

@@ -1,0 +1,161 @@
+#include "capture/body_text.h"
+
+#include <array>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#include "capture/text_match.h"
+#include "view/text_decode.h"
+
+namespace korva {
+namespace {
+
+// How far detectBodyEncoding looks for a declaration (its <meta> tags are read no further).
+constexpr std::size_t kDeclarationReach = 2048;
+
+struct ByteFlags {
+  bool high = false;         // a byte >= 0x80
+  bool nul = false;          // shown as U+2400
+  bool verticalTab = false;  // see RegexPrefilter::mayMatch
+};
+
+// One pass, 16 bytes at a time.
+ByteFlags flagsOf(std::string_view bytes) {
+  std::size_t k = 0;
+  unsigned high = 0, nul = 0, vt = 0;
+#ifdef __SSE2__
+  __m128i anyHigh = _mm_setzero_si128(), anyNul = anyHigh, anyVt = anyHigh;
+  const __m128i zero = _mm_setzero_si128(), tab = _mm_set1_epi8(0x0B);
+  for (; k + 16 <= bytes.size(); k += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + k));
+    anyHigh = _mm_or_si128(anyHigh, v);
+    anyNul = _mm_or_si128(anyNul, _mm_cmpeq_epi8(v, zero));
+    anyVt = _mm_or_si128(anyVt, _mm_cmpeq_epi8(v, tab));
+  }
+  high = static_cast<unsigned>(_mm_movemask_epi8(anyHigh));
+  nul = static_cast<unsigned>(_mm_movemask_epi8(anyNul));
+  vt = static_cast<unsigned>(_mm_movemask_epi8(anyVt));
+#endif
+  for (; k < bytes.size(); ++k) {
+    const auto c = static_cast<unsigned char>(bytes[k]);
+    high |= c & 0x80;
+    nul |= static_cast<unsigned>(c == 0);
+    vt |= static_cast<unsigned>(c == 0x0B);
+  }
+  return {high != 0, nul != 0, vt != 0};
+}
+
+struct Utf8Check {
+  bool valid = true;
+  bool otherCaseOfAscii = false;  // U+212A or U+017F
+};
+
+// isValidUtf8, with ASCII passed over 16 bytes at a time: German text is mostly ASCII.
+Utf8Check checkUtf8(std::string_view bytes) {
+  Utf8Check check;
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const auto* end = p + bytes.size();
+  while (p < end) {
+#ifdef __SSE2__
+    while (end - p >= 16) {
+      const int high = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+      if (high != 0) {
+        p += __builtin_ctz(static_cast<unsigned>(high));
+        break;
+      }
+      p += 16;
+    }
+#endif
+    while (p < end && *p < 0x80) ++p;
+    if (p == end) break;
+    const unsigned char c = *p;
+    int extra;
+    char32_t cp, min;
+    if ((c & 0xE0) == 0xC0) {
+      extra = 1, cp = c & 0x1F, min = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2, cp = c & 0x0F, min = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3, cp = c & 0x07, min = 0x10000;
+    } else {
+      check.valid = false;
+      return check;
+    }
+    if (end - p <= extra) check.valid = false;
+    for (int i = 1; i <= extra && check.valid; ++i) {
+      if ((p[i] & 0xC0) != 0x80) check.valid = false;
+      cp = (cp << 6) | (p[i] & 0x3F);
+    }
+    if (!check.valid || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      check.valid = false;
+      return check;
+    }
+    if (cp == 0x212A || cp == 0x17F) check.otherCaseOfAscii = true;
+    p += extra + 1;
+  }
+  return check;
+}
+
+}  // namespace
+
+BodyUtf8 bodyUtf8(std::string_view body) {
+  BodyUtf8 result;
+  result.text = body;
+  const ByteFlags flags = flagsOf(body);
+  if (flags.nul) return result;
+  result.prefilterSafe = !flags.verticalTab;
+  // ASCII is the same text in every encoding but UTF-16, which has a byte-order mark >= 0x80.
+  if (!flags.high) {
+    result.kind = BodyUtf8::Kind::Same;
+    return result;
+  }
+  // The declaration (byte-order mark or <meta>) is read from the first 2048 bytes only, so the
+  // whole body need not be passed over twice.
+  bool declared = false;
+  const BodyEncoding declaredAs = detectBodyEncoding(body.substr(0, kDeclarationReach), &declared);
+  if (declared && declaredAs == BodyEncoding::Windows1252) {
+    result.kind = BodyUtf8::Kind::Windows1252;
+    return result;
+  }
+  if (!declared || declaredAs == BodyEncoding::Utf8) {
+    if (body.substr(0, 3) == "\xEF\xBB\xBF") result.text.remove_prefix(3);
+    const Utf8Check check = checkUtf8(result.text);
+    if (check.valid) {
+      result.kind = BodyUtf8::Kind::Same;
+      result.prefilterSafe = result.prefilterSafe && !check.otherCaseOfAscii;
+      return result;
+    }
+    if (!declared) {  // undeclared and not UTF-8: Windows-1252
+      result.kind = BodyUtf8::Kind::Windows1252;
+      return result;
+    }
+  }
+  result.kind = BodyUtf8::Kind::Decode;
+  result.text = body;
+  result.prefilterSafe = false;
+  return result;
+}
+
+void appendUtf8Of1252(std::string_view bytes, std::string& out) {
+  // Made from the decoder itself, so both agree by construction.
+  static const std::array<std::string, 256> table = [] {
+    std::array<std::string, 256> t;
+    for (int b = 0; b < 256; ++b) {
+      const char c = static_cast<char>(b);
+      t[b] = utf8FromUtf16(decodeWindows1252(std::string_view(&c, 1)));
+    }
+    return t;
+  }();
+  out.reserve(out.size() + bytes.size() + bytes.size() / 8);
+  for (char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x80)
+      out.push_back(c);
+    else
+      out += table[b];
+  }
+}
+
+}  // namespace korva

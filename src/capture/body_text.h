@@ -1,0 +1,28 @@
+// The UTF-8 of the text a response body shows, taken from the body's bytes where that is cheap:
+// the search over all responses runs a regular expression on it without decoding to UTF-16.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace korva {
+
+struct BodyUtf8 {
+  enum class Kind {
+    Same,         // `text` is the UTF-8 of the shown text as it is
+    Windows1252,  // `text` is Windows-1252: one byte is one character; see appendUtf8Of1252
+    Decode,       // only decodeBody gives the shown text (UTF-16, invalid UTF-8, NUL bytes)
+  };
+  Kind kind = Kind::Decode;
+  std::string_view text;  // the body without its byte-order mark
+  // Whether the text holds none of the characters RegexPrefilter::mayMatch must not see.
+  bool prefilterSafe = false;
+};
+
+// Sorts a body (its bytes as retrieveResponse gives them) by how its shown text is had.
+BodyUtf8 bodyUtf8(std::string_view body);
+
+// Appends the UTF-8 of decodeWindows1252(bytes); `bytes` must hold no NUL.
+void appendUtf8Of1252(std::string_view bytes, std::string& out);
+
+}  // namespace korva
