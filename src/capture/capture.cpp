@@ -66,17 +66,27 @@ void Capture::preloadRows() {
   });
 }
 
-void Capture::reloadRows() {
+RowsChange Capture::reloadRows() {
   const std::string file = path(kRequestLogName);
   if (preload_) {
     std::unique_ptr<Preload> preload = std::move(preload_);
     preload->thread.join();
-    if (preload->stamp == stampOf(file)) {
+    const FileStamp now = stampOf(file);
+    const FileStamp& then = preload->stamp;
+    // Taken while the file is as the preload found it, or has only grown since. A preload that
+    // read the file while it was written may mix two versions of it, and one written in place
+    // since, at the same length, would not be noticed by the refresh.
+    const bool unchanged = then == now;
+    const bool grown = then.valid && now.valid && then.device == now.device &&
+                       then.inode == now.inode && now.size > then.size;
+    if (unchanged || grown) {
+      const std::size_t before = rows_.size();
       rows_ = std::move(preload->rows);
-      return;
+      if (grown) rows_.refresh(file);
+      return {RowsChange::Kind::Replaced, 0, before};
     }
   }
-  rows_.load(file);
+  return rows_.refresh(file);
 }
 
 clsIndex& Capture::openIndex() {
