@@ -130,11 +130,24 @@ int runList(const std::string& folder, const std::string* filterExpression, bool
   const RequestRows& rows = capture.rows();
   FilterRun run(rows, std::move(filter));
   run.step(rows.size());
+  // Rows are gathered into large writes: a million rows are a million small ones otherwise.
+  constexpr std::size_t kChunk = 1 << 20;
+  std::string out;
+  out.reserve(2 * kChunk);
+  char number[24];
   for (const std::uint32_t row : run.kept()) {
-    if (numbered && !writeOut(std::to_string(row) + "\t")) return kExitError;
-    if (!writeOut(rows.entry(row)) || !writeOut("\n")) return kExitError;
+    if (numbered) {
+      const int n = std::snprintf(number, sizeof number, "%u\t", static_cast<unsigned>(row));
+      out.append(number, static_cast<std::size_t>(n));
+    }
+    out.append(rows.entry(row));
+    out.push_back('\n');
+    if (out.size() >= kChunk) {
+      if (!writeOut(out)) return kExitError;
+      out.clear();
+    }
   }
-  return kExitOk;
+  return writeOut(out) && std::fflush(stdout) == 0 ? kExitOk : kExitError;
 }
 
 int runSearch(const std::string& folder, const std::string& term, bool regex) {
