@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/row_filter.h"
 #include "index/file_error.h"
 #include "index/line_reader.h"
 #include "test_util.h"
@@ -157,6 +158,36 @@ TEST(RequestRowsTest, RefreshReportsWhatHappenedAndNoticesChangesAtEitherEnd) {
   std::remove(path.c_str());
   EXPECT_THROW(rows.refresh(path), FileError);
   EXPECT_EQ(rows.size(), 0u);
+}
+
+}  // namespace
+}  // namespace korva
+
+namespace korva {
+namespace {
+
+// A filter goes on over what a refresh appended, and looks again at a row that grew.
+TEST(RequestRowsTest, FilterRunContinuesOverRefreshedRows) {
+  TempDir dir;
+  const std::string path = dir.file("HtmlRequest.log");
+  dir.write("HtmlRequest.log", "GET /brot\r\nGET /wurst\r\nGET /br");
+  RequestRows rows;
+  rows.load(path);
+  FilterRun run(rows, RowFilter("brot"));
+  EXPECT_TRUE(run.step(100));
+  EXPECT_EQ(run.kept(), std::vector<std::uint32_t>{0});
+  dir.append("HtmlRequest.log", "ot\r\nGET /käse\r\nGET /brot");
+  const RowsChange change = rows.refresh(path);
+  ASSERT_EQ(change.from, 2u);
+  run.rewind(change.from);
+  EXPECT_FALSE(run.finished());
+  run.step(100);
+  EXPECT_EQ(run.kept(), (std::vector<std::uint32_t>{0, 2, 4}));
+  dir.write("HtmlRequest.log", "GET /wurst\r");
+  ASSERT_EQ(rows.refresh(path).kind, Kind::Replaced);
+  run.rewind(0);
+  run.step(100);
+  EXPECT_TRUE(run.kept().empty());
 }
 
 }  // namespace
