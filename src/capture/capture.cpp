@@ -66,30 +66,27 @@ void Capture::preloadRows() {
   });
 }
 
-RowsUpdate Capture::reloadRows() {
+RowsChange Capture::reloadRows() {
   const std::string file = path(kRequestLogName);
-  RequestRows before = std::move(rows_);
-  rows_ = RequestRows();
-  auto compare = [&] {
-    RowsUpdate update;
-    if (rows_.size() < before.size()) return update;
-    for (std::size_t i = 0; i < before.size(); ++i)
-      if (rows_.entry(i) != before.entry(i)) return update;
-    update.kind =
-        rows_.size() == before.size() ? RowsUpdate::Kind::Unchanged : RowsUpdate::Kind::Appended;
-    update.firstNew = before.size();
-    return update;
-  };
   if (preload_) {
     std::unique_ptr<Preload> preload = std::move(preload_);
     preload->thread.join();
-    if (preload->stamp == stampOf(file)) {
+    const FileStamp now = stampOf(file);
+    const FileStamp& then = preload->stamp;
+    // Taken while the file is as the preload found it, or has only grown since. A preload that
+    // read the file while it was written may mix two versions of it, and one written in place
+    // since, at the same length, would not be noticed by the refresh.
+    const bool unchanged = then == now;
+    const bool grown = then.valid && now.valid && then.device == now.device &&
+                       then.inode == now.inode && now.size > then.size;
+    if (unchanged || grown) {
+      const std::size_t before = rows_.size();
       rows_ = std::move(preload->rows);
-      return compare();
+      if (grown) rows_.refresh(file);
+      return {RowsChange::Kind::Replaced, 0, before};
     }
   }
-  rows_.load(file);
-  return compare();
+  return rows_.refresh(file);
 }
 
 clsIndex& Capture::openIndex() {

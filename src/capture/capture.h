@@ -33,12 +33,6 @@ struct RowResponse {
 // unsafe in file names replaced by '_', plus ".html"; "antwort.html" when the path has none.
 std::string suggestedFileName(std::string_view requestText);
 
-// What a reload of the request rows did.
-struct RowsUpdate {
-  enum class Kind { Unchanged, Appended, Replaced } kind = Kind::Replaced;
-  std::size_t firstNew = 0;  // Appended: the first new row
-};
-
 class Capture {
  public:
   // `folder` holds the three files; `reporter` receives the index build's own error reports.
@@ -52,9 +46,11 @@ class Capture {
   std::string path(const char* name) const;
 
   const RequestRows& rows() const { return rows_; }
-  // Reads "HtmlRequest.log" again. Throws FileError; the rows read so far stay. Takes the rows
-  // of a preload instead when the file is still exactly as the preload found it.
-  RowsUpdate reloadRows();
+  // Brings the rows up to "HtmlRequest.log": reads only what was appended when the log only
+  // grew, else the whole file (see RequestRows::refresh). Throws FileError; the rows read so far
+  // stay. Takes the rows of a preload instead when the file is still exactly as the preload found
+  // it, or has only grown since (then the rest is read on); that counts as replaced.
+  RowsChange reloadRows();
   // Starts reading "HtmlRequest.log" on a thread of its own, so that a window can build itself
   // meanwhile; the next reloadRows() waits for it. Nothing is reported from here: a file that
   // cannot be read is read again, and its error reported, by reloadRows().

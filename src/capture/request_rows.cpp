@@ -1,39 +1,195 @@
 #include "capture/request_rows.h"
 
-#include <algorithm>
-#include <limits>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "index/file_error.h"
 #include "index/line_reader.h"
 #include "view/retrieval.h"
 
 namespace korva {
 
-void RequestRows::clear() {
-  bytes_.clear();
-  bytes_.shrink_to_fit();
-  spans_.clear();
-  spans_.shrink_to_fit();
+namespace {
+
+constexpr std::size_t kCompared = 4096;   // bytes compared at each end of what was read
+constexpr std::size_t kProbe = 64 << 10;  // read size past the length the file had
+
+struct Descriptor {
+  int fd;
+  ~Descriptor() { ::close(fd); }
+};
+
+struct stat statOf(int fd, const std::string& path) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) throw FileError(errno, path);
+  return st;
 }
 
-void RequestRows::load(const std::string& path) {
+// Fewer page faults for the one big buffer: a hint, for the whole pages inside it.
+void adviseHugePages(char* data, std::size_t size) {
+  if (size < (8u << 20)) return;
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto start = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(page - 1);
+  ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}
+
+}  // namespace
+
+template <typename T>
+void RequestRows::Array<T>::reserve(std::size_t capacity) {
+  if (capacity <= capacity_) return;
+  void* grown = std::realloc(data_.get(), capacity * sizeof(T));
+  if (!grown) throw std::bad_alloc();
+  data_.release();
+  data_.reset(static_cast<T*>(grown));
+  capacity_ = capacity;
+}
+
+template <typename T>
+void RequestRows::Array<T>::resize(std::size_t size) {
+  if (size > capacity_) reserve(std::max(size, capacity_ + capacity_ / 2));
+  size_ = size;
+}
+
+void RequestRows::clear() {
+  bytes_.clear();
+  rows_.clear();
+  scanned_ = 0;
+  inRow_ = afterCr_ = identified_ = false;
+}
+
+void RequestRows::load(const std::string& path, std::size_t blockSize) {
   clear();
-  LineReader reader(path);
-  bytes_.reserve(static_cast<std::size_t>(reader.lastKnownLength()));
-  spans_.reserve(static_cast<std::size_t>(reader.lastKnownLength() / 64));
-  std::string line;
-  while (reader.readLine(line)) {
-    // Rows longer than 4 GiB are cut; no list could show them anyway.
-    auto length = static_cast<std::uint32_t>(
-        std::min<std::size_t>(line.size(), std::numeric_limits<std::uint32_t>::max()));
-    spans_.push_back({bytes_.size(), length});
-    bytes_.append(line, 0, length);
+  const Descriptor file{openForReading(path)};
+  const struct stat st = statOf(file.fd, path);
+  device_ = st.st_dev;
+  inode_ = st.st_ino;
+  identified_ = true;
+  const auto expected = static_cast<std::size_t>(st.st_size);
+  bytes_.reserve(expected + std::min(blockSize, kProbe));
+  // Request lines are about a hundred bytes; too few offsets reserved only cost a realloc.
+  rows_.reserve(expected / 48 + 16);
+  adviseHugePages(bytes_.data(), expected);
+  ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  readOn(file.fd, path, blockSize, expected);
+}
+
+RowsChange RequestRows::refresh(const std::string& path, std::size_t blockSize) {
+  RowsChange change;
+  change.previousSize = size();
+  const auto reload = [&] {
+    load(path, blockSize);
+    return change;
+  };
+  if (!identified_) return reload();
+  int fd = -1;
+  try {
+    fd = openForReading(path);
+  } catch (const FileError&) {
+    clear();
+    throw;
+  }
+  const Descriptor file{fd};
+  const struct stat st = statOf(fd, path);
+  const bool same = st.st_dev == device_ && st.st_ino == inode_ &&
+                    static_cast<std::uint64_t>(st.st_size) >= length() && sameBytesAs(fd, path);
+  if (!same) return reload();
+  const std::size_t last = size() - (size() > 0 ? 1 : 0);
+  const std::size_t lastEnd = size() > 0 ? endOf(last) : 0;
+  if (static_cast<std::uint64_t>(st.st_size) > length())
+    readOn(fd, path, blockSize, static_cast<std::size_t>(st.st_size));
+  // The old last row may have grown (it had no terminator); a CR or an LF alone adds nothing.
+  const bool lastGrew = change.previousSize > 0 && endOf(last) != lastEnd;
+  change.from = lastGrew ? last : change.previousSize;
+  change.kind = lastGrew || size() > change.previousSize ? RowsChange::Kind::Appended
+                                                         : RowsChange::Kind::Unchanged;
+  return change;
+}
+
+// The start and the end of what was read, compared with the file now: an appended log has the
+// same bytes there, a replaced or rewritten one nearly never.
+bool RequestRows::sameBytesAs(int fd, const std::string& path) const {
+  char now[kCompared];
+  const std::size_t head = std::min<std::size_t>(bytes_.size(), kCompared);
+  if (preadFully(fd, now, head, 0, path) != head || std::memcmp(now, bytes_.data(), head) != 0)
+    return false;
+  const std::size_t tailAt = bytes_.size() - head;
+  return preadFully(fd, now, head, static_cast<std::int64_t>(tailAt), path) == head &&
+         std::memcmp(now, bytes_.data() + tailAt, head) == 0;
+}
+
+// Up to the length the file had in blocks, then on in smaller reads until one comes short: the
+// file may have grown meanwhile, and a small file should not cost a whole block of memory.
+void RequestRows::readOn(int fd, const std::string& path, std::size_t blockSize,
+                         std::size_t expectedEnd) {
+  for (;;) {
+    const std::size_t at = bytes_.size();
+    const std::size_t want = std::min(blockSize, at < expectedEnd ? expectedEnd - at : kProbe);
+    bytes_.resize(at + want);
+    std::size_t got = 0;
+    try {
+      got = preadFully(fd, bytes_.data() + at, want, static_cast<std::int64_t>(at), path);
+    } catch (...) {
+      bytes_.resize(at);
+      throw;
+    }
+    bytes_.resize(at + got);
+    scan();
+    if (got < want) return;
   }
 }
 
+// memchr finds the CRs (glibc's is vectorised); each line costs one call and one offset.
+void RequestRows::scan() {
+  const char* bytes = bytes_.data();
+  const std::size_t end = bytes_.size();
+  std::size_t at = scanned_;
+  while (at < end) {
+    if (!inRow_) {
+      if (afterCr_) {
+        afterCr_ = false;
+        if (bytes[at] == '\n' && ++at == end) break;
+      }
+      rows_.push_back(at);
+      inRow_ = true;
+    }
+    const void* cr = std::memchr(bytes + at, '\r', end - at);
+    if (!cr) {
+      at = end;
+      break;
+    }
+    at = static_cast<std::size_t>(static_cast<const char*>(cr) - bytes) + 1;
+    inRow_ = false;
+    afterCr_ = true;
+  }
+  scanned_ = at;
+}
+
+// Where the row's bytes end: before the CR or CR LF that ends it, or at the end of what was read.
+std::size_t RequestRows::endOf(std::size_t row) const {
+  const char* bytes = bytes_.data();
+  if (row + 1 < rows_.size()) {
+    // The next row starts after a CR, or after the LF of a CR LF: a line never holds a CR.
+    const std::size_t next = rows_.data()[row + 1];
+    return next - (bytes[next - 1] == '\n' ? 2 : 1);
+  }
+  const std::size_t end = bytes_.size();
+  if (inRow_) return end;
+  return end - (afterCr_ ? 1 : 2);
+}
+
 std::string_view RequestRows::entry(std::size_t row) const {
-  if (row >= spans_.size()) return {};
-  const Span& s = spans_[row];
-  return std::string_view(bytes_).substr(s.offset, s.length);
+  if (row >= rows_.size()) return {};
+  const std::size_t start = rows_.data()[row];
+  return std::string_view(bytes_.data() + start, endOf(row) - start);
 }
 
 std::string_view RequestRows::key(std::size_t row) const { return requestKey(entry(row)); }

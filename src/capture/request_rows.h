@@ -1,24 +1,65 @@
-// The lines of "HtmlRequest.log", held once: one buffer plus a span per line, so a million
-// requests cost little more than the log's own size.
+// The lines of "HtmlRequest.log", held once: the file's bytes as read plus the offset of each
+// line, so a million requests cost little more than the log's own size, and a log that only grew
+// is brought up to date by reading what was appended.
+//
+// Lines are split as LineReader splits them: CR LF and a lone CR end a line, a lone LF is text,
+// a last line without terminator runs to the end of the file.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace korva {
 
+// What a refresh did to the rows.
+struct RowsChange {
+  enum class Kind {
+    Unchanged,  // the rows are as they were
+    Appended,   // rows before `from` are as they were; the rest are new or, see below, longer
+    Replaced,   // every row was read again: nothing of the rows before holds
+  };
+  Kind kind = Kind::Replaced;
+  // First row that is new or changed; 0 when replaced, size() when unchanged.
+  std::size_t from = 0;
+  // The number of rows before. When appended, a row below it (only ever `from`, the old last row,
+  // which had no terminator yet) got longer; rows from previousSize on were inserted.
+  std::size_t previousSize = 0;
+};
+
 class RequestRows {
  public:
-  // Replaces the rows by the lines of the file, in file order. On a read error the rows read so
-  // far stay, and the FileError is thrown on.
-  void load(const std::string& path);
+  static constexpr std::size_t kDefaultBlockSize = 4 << 20;
+
+  RequestRows() = default;
+  RequestRows(RequestRows&&) noexcept = default;
+  RequestRows& operator=(RequestRows&&) noexcept = default;
+
+  // Replaces the rows by the lines of the file, in file order, reading it with pread in blocks of
+  // `blockSize` bytes up to its end as it is then. On a read error the rows read so far stay, and
+  // the FileError is thrown on.
+  void load(const std::string& path, std::size_t blockSize = kDefaultBlockSize);
+  // Brings the rows up to the file as it is now, as a load() would leave them. When it is the
+  // file read before (same device and inode), not shorter, and the bytes at the start and the
+  // last 4 KiB before the old end are still the ones read, only what was appended is read and
+  // split (the last line may have had no terminator yet, or ended in a CR whose LF follows now);
+  // otherwise the file is loaded whole. On a read error the rows read so far stay (all of them
+  // when the comparison fails to read) and the FileError is thrown on; a file that cannot be
+  // opened leaves no rows, as with load().
+  RowsChange refresh(const std::string& path, std::size_t blockSize = kDefaultBlockSize);
   void clear();
 
-  std::size_t size() const { return spans_.size(); }
-  // The row's bytes as the file holds them; empty for a row out of range.
+  std::size_t size() const { return rows_.size(); }
+  // Bytes of the file that the rows hold, terminators included.
+  std::uint64_t length() const { return bytes_.size(); }
+
+  // The row's bytes as the file holds them, without terminator; empty for a row out of range.
+  // Valid until the next load(), refresh() or clear().
   std::string_view entry(std::size_t row) const;
   // The first 24 bytes of the row (all of it when shorter).
   std::string_view key(std::size_t row) const;
@@ -26,12 +67,60 @@ class RequestRows {
   std::string_view text(std::size_t row) const;
 
  private:
-  struct Span {
-    std::uint64_t offset;
-    std::uint32_t length;
+  // A growable array of plain values in malloc'd memory: a big one is moved by realloc without
+  // being copied (glibc remaps it), and pages reserved but never written cost no memory.
+  template <typename T>
+  class Array {
+   public:
+    std::size_t size() const { return size_; }
+    T* data() const { return data_.get(); }
+    void reserve(std::size_t capacity);
+    void resize(std::size_t size);  // new elements are not initialised
+    void push_back(T value) {
+      if (size_ == capacity_) reserve(capacity_ + capacity_ / 2 + 1024);
+      data_.get()[size_++] = value;
+    }
+    void pop_back() { --size_; }
+    void clear() {
+      data_.reset();
+      size_ = capacity_ = 0;
+    }
+    Array() = default;
+    Array(Array&& o) noexcept : data_(std::move(o.data_)), size_(o.size_), capacity_(o.capacity_) {
+      o.size_ = o.capacity_ = 0;
+    }
+    Array& operator=(Array&& o) noexcept {
+      data_ = std::move(o.data_);
+      size_ = o.size_;
+      capacity_ = o.capacity_;
+      o.size_ = o.capacity_ = 0;
+      return *this;
+    }
+
+   private:
+    struct Free {
+      void operator()(T* p) const { std::free(p); }
+    };
+    std::unique_ptr<T, Free> data_;
+    std::size_t size_ = 0, capacity_ = 0;
   };
-  std::string bytes_;
-  std::vector<Span> spans_;
+
+  // Reads from the end of bytes_ to the end of the file and splits what came; `expectedEnd` is
+  // the file's length when it was opened.
+  void readOn(int fd, const std::string& path, std::size_t blockSize, std::size_t expectedEnd);
+  // Splits bytes_ from scanned_ to its end; a line that runs into the end stays open.
+  void scan();
+  bool sameBytesAs(int fd, const std::string& path) const;
+  std::size_t endOf(std::size_t row) const;
+
+  Array<char> bytes_;          // the file's bytes from its start, as read
+  Array<std::uint64_t> rows_;  // offset of each row's first byte in bytes_
+  std::size_t scanned_ = 0;    // bytes_ before this are split
+  bool inRow_ = false;         // the last row has no terminator (yet)
+  bool afterCr_ = false;       // the last byte split was a CR: an LF next belongs to it
+  bool identified_ = false;    // device_ and inode_ are those of the file read
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
 };
 
 }  // namespace korva

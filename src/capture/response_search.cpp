@@ -18,7 +18,6 @@ namespace {
 // Large enough to make system calls rare, small enough that the divider scan and the term scan
 // of one block both find it in the cache.
 constexpr std::size_t kChunk = 1 << 20;
-constexpr std::size_t kClosingLength = kIndexRecordLength + 2;
 // A divider not complete in a chunk starts within its last 47 bytes, so the body may end up to
 // this many bytes before the chunk's end: matches are counted only up to there.
 constexpr std::size_t kUnsure = kDevider.size() + 1 + kClosingLength;

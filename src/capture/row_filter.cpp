@@ -51,4 +51,9 @@ bool FilterRun::step(std::size_t count) {
   return finished();
 }
 
+void FilterRun::rewind(std::size_t row) {
+  next_ = std::min(next_, row);
+  kept_.erase(std::lower_bound(kept_.begin(), kept_.end(), row), kept_.end());
+}
+
 }  // namespace korva

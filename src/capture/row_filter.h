@@ -37,8 +37,12 @@ class RowFilter {
 class FilterRun {
  public:
   FilterRun(const RequestRows& rows, RowFilter filter);
-  // Looks at up to `count` more rows; true once every row has been looked at.
+  // Looks at up to `count` more rows; true once every row has been looked at. Rows appended to
+  // the rows later are looked at by the next steps.
   bool step(std::size_t count);
+  // Forgets what was decided from `row` on, so that the next steps look at those rows again: for
+  // a refresh that changed rows (RowsChange::from; 0 when they were replaced).
+  void rewind(std::size_t row);
   bool finished() const;
   // The rows kept so far, ascending.
   const std::vector<std::uint32_t>& kept() const { return kept_; }

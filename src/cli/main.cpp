@@ -123,11 +123,24 @@ int runList(const std::string& folder, const std::string* filterExpression, bool
   if (!viewer.filterHint().empty()) return usageError(viewer.filterHint().c_str());
   viewer.loadRows();
   viewer.finishFilter();
+  // Rows are gathered into large writes: a million rows are a million small ones otherwise.
+  constexpr std::size_t kChunk = 1 << 20;
+  std::string out;
+  out.reserve(2 * kChunk);
+  char number[24];
   for (std::size_t i = 0; i < viewer.listCount(); ++i) {
-    if (numbered && !writeOut(std::to_string(*viewer.captureRow(i)) + "\t")) return kExitError;
-    if (!writeOut(viewer.listEntry(i)) || !writeOut("\n")) return kExitError;
+    if (numbered) {
+      const int n = std::snprintf(number, sizeof number, "%zu\t", *viewer.captureRow(i));
+      out.append(number, static_cast<std::size_t>(n));
+    }
+    out.append(viewer.listEntry(i));
+    out.push_back('\n');
+    if (out.size() >= kChunk) {
+      if (!writeOut(out)) return kExitError;
+      out.clear();
+    }
   }
-  return std::fflush(stdout) == 0 ? kExitOk : kExitError;
+  return writeOut(out) && std::fflush(stdout) == 0 ? kExitOk : kExitError;
 }
 
 int runSearch(const std::string& folder, const std::string& term, bool regex) {

@@ -18,7 +18,6 @@
 #include "index/file_error.h"
 
 namespace korva {
-namespace {
 
 // Only a regular file is read: a named pipe would block the open (O_NONBLOCK prevents that, and
 // has no effect on a regular file), a device such as /dev/zero would never end.
@@ -40,12 +39,6 @@ int openForReading(const std::string& path) {
   return fd;
 }
 
-std::int64_t lengthOf(int fd, const std::string& path) {
-  struct stat st;
-  if (::fstat(fd, &st) != 0) throw FileError(errno, path);
-  return static_cast<std::int64_t>(st.st_size);
-}
-
 // pread that retries on EINTR and on short reads; returns the bytes read (0 at the end).
 std::size_t preadFully(int fd, char* buffer, std::size_t count, std::int64_t offset,
                        const std::string& path) {
@@ -60,6 +53,14 @@ std::size_t preadFully(int fd, char* buffer, std::size_t count, std::int64_t off
     done += static_cast<std::size_t>(n);
   }
   return done;
+}
+
+namespace {
+
+std::int64_t lengthOf(int fd, const std::string& path) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) throw FileError(errno, path);
+  return static_cast<std::int64_t>(st.st_size);
 }
 
 constexpr std::size_t kTail = 4096;  // bytes compared to notice a cut or rewrite below a block

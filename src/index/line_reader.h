@@ -108,6 +108,14 @@ class LineReader {
   std::string scratch_;  // the line head of skipPastLine's general path
 };
 
+// Opens a regular file for reading and returns its descriptor, which the caller closes. A folder
+// is refused with EISDIR, a pipe or device with ESPIPE; throws FileError.
+int openForReading(const std::string& path);
+// pread that retries on EINTR and on short reads: the bytes read, fewer than `count` only at the
+// end of the file. `offset` is 0-based. Throws FileError.
+std::size_t preadFully(int fd, char* buffer, std::size_t count, std::int64_t offset,
+                       const std::string& path);
+
 // Reads up to `count` bytes at the 1-based `position` of the file; fewer near its end.
 // Throws FileError when the file cannot be opened or read.
 std::string readBytesAt(const std::string& path, std::int64_t position, std::size_t count);

@@ -12,8 +12,6 @@ namespace {
 
 // Large reads: a body of tens of megabytes should cost few system calls.
 constexpr std::size_t kRetrievalBlockSize = 4 << 20;
-// The closing line and its CR LF, dropped at the divider.
-constexpr std::size_t kClosingLength = kIndexRecordLength + 2;
 
 // Passes over lines up to and including the first one equal to `key`. Only the head of each line
 // is kept: a line equals the key only when its length is the key's, so long lines before the

@@ -180,20 +180,25 @@ void Viewer::publishReset() {
 // --- The refresh ---
 
 void Viewer::loadRows() {
-  RowsUpdate update;
+  RowsChange change;
   try {
-    update = capture_.reloadRows();
+    change = capture_.reloadRows();
   } catch (...) {
     publishReset();  // the rows read before the error stay, and are shown
     throw;
   }
-  switch (update.kind) {
-    case RowsUpdate::Kind::Unchanged:
+  switch (change.kind) {
+    case RowsChange::Kind::Unchanged:
       break;
-    case RowsUpdate::Kind::Appended:
-      publishRows(update.firstNew);
+    case RowsChange::Kind::Appended:
+      // The old last row may have grown (it had no line end yet): its text, and whether the
+      // filter keeps it, changed, so the list is shown anew.
+      if (change.from < change.previousSize)
+        publishReset();
+      else
+        publishRows(change.previousSize);
       break;
-    case RowsUpdate::Kind::Replaced:
+    case RowsChange::Kind::Replaced:
       publishReset();
       break;
   }

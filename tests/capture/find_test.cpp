@@ -309,5 +309,12 @@ TEST(RowFilterTest, ExpressionErrorsAreGerman) {
             "Ungültiger regulärer Ausdruck: ungültige Anzahl der Wiederholungen: {2,1}");
 }
 
+TEST(Utf8FromUtf16Test, JoinsSurrogatePairsAndReplacesUnpairedOnes) {
+  EXPECT_EQ(utf8FromUtf16(u"a\u00E4\U0001F600"), "a\xC3\xA4\xF0\x9F\x98\x80");
+  EXPECT_EQ(utf8FromUtf16(std::u16string{0xD83D, u'a', 0xDE00}),
+            "\xEF\xBF\xBD"
+            "a\xEF\xBF\xBD");
+}
+
 }  // namespace
 }  // namespace korva

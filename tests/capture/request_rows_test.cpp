@@ -1,0 +1,194 @@
+#include "capture/request_rows.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "capture/row_filter.h"
+#include "index/file_error.h"
+#include "index/line_reader.h"
+#include "test_util.h"
+
+namespace korva {
+namespace {
+
+using testing::TempDir;
+using Kind = RowsChange::Kind;
+
+std::vector<std::string> rowsOf(const RequestRows& rows) {
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < rows.size(); ++i) out.emplace_back(rows.entry(i));
+  return out;
+}
+
+// What the index build and the old row loading see in the same bytes.
+std::vector<std::string> lineReaderRows(const std::string& path, std::size_t blockSize) {
+  LineReader reader(path, blockSize);
+  std::vector<std::string> out;
+  for (std::string line; reader.readLine(line);) out.push_back(line);
+  return out;
+}
+
+std::string randomBytes(std::mt19937& random, std::size_t maxLength) {
+  static const char kAlphabet[] = {'a', 'b', '\r', '\n', '\r'};
+  std::string s(std::uniform_int_distribution<std::size_t>(0, maxLength)(random), 'a');
+  for (char& c : s) c = kAlphabet[random() % sizeof kAlphabet];
+  return s;
+}
+
+TEST(RequestRowsTest, LoadSplitsExactlyAsLineReaderAtEveryBlockEdge) {
+  TempDir dir;
+  std::vector<std::string> cases = {
+      "",      "\r",       "\n",       "\r\n",      "a",        "a\r",
+      "a\r\n", "a\n",      "\r\r",     "\n\r",      "\r\n\r\n", "\r\n\n",
+      "a\rb",  "a\r\nb\r", "a\n\rb\n", "ab\r\r\nc", "\n\n\r\n", "a\r\n\r\nb\n\r\n"};
+  std::mt19937 random(17);
+  for (int i = 0; i < 1500; ++i) cases.push_back(randomBytes(random, 40));
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    // A file of its own for each: ext4 flushes a file truncated and written again when closed.
+    const std::string& bytes = cases[i];
+    const std::string path = dir.file(std::to_string(i));
+    dir.write(std::to_string(i), bytes);
+    const std::vector<std::string> expected = lineReaderRows(path, 3);
+    for (std::size_t blockSize : {1, 2, 3, 5, 64}) {
+      RequestRows rows;
+      rows.load(path, blockSize);
+      ASSERT_EQ(rowsOf(rows), expected)
+          << ::testing::PrintToString(bytes) << " block " << blockSize;
+      ASSERT_EQ(rows.length(), bytes.size());
+    }
+  }
+}
+
+// The invariant that lets a window insert rows instead of reading the log again: after any
+// sequence of appends, rewrites and truncations, refresh() leaves exactly the rows of a fresh
+// load, and what it reports matches what it changed.
+TEST(RequestRowsTest, RefreshAfterAnyHistoryEqualsAFreshLoad) {
+  TempDir dir;
+  const std::string path = dir.file("HtmlRequest.log");
+  std::mt19937 random(4);
+  for (int history = 0; history < 150; ++history) {
+    std::string content = randomBytes(random, 20);
+    dir.write("HtmlRequest.log", content);
+    RequestRows rows;
+    rows.load(path, 1 + random() % 4);
+    for (int step = 0; step < 30; ++step) {
+      const std::vector<std::string> before = rowsOf(rows);
+      const unsigned what = random() % 10;
+      bool rewritten = false;
+      if (what < 7) {  // the recorder appends, a CR LF or a line often split over two writes
+        const std::string piece = randomBytes(random, what < 4 ? 2 : 12);
+        dir.append("HtmlRequest.log", piece);
+        content += piece;
+      } else if (what == 7 && !content.empty()) {  // cut in place, perhaps written on
+        content.resize(random() % content.size());
+        content += randomBytes(random, 3);
+        dir.write("HtmlRequest.log", content);
+        rewritten = true;
+      } else if (what == 8 && !content.empty()) {  // one byte rewritten in place
+        content[random() % content.size()] ^= 0x20;
+        dir.write("HtmlRequest.log", content);
+        rewritten = true;
+      } else {  // a new file in its place
+        content = randomBytes(random, 20);
+        dir.write("HtmlRequest.log.new", content);
+        std::rename((path + ".new").c_str(), path.c_str());
+        rewritten = true;
+      }
+      const RowsChange change = rows.refresh(path, 1 + random() % 5);
+      RequestRows fresh;
+      fresh.load(path);
+      const std::vector<std::string> after = rowsOf(rows);
+      ASSERT_EQ(after, rowsOf(fresh)) << ::testing::PrintToString(content);
+      ASSERT_EQ(change.previousSize, before.size());
+      // A file only appended to is never read whole again; one that was rewritten may still come
+      // out as appended when the bytes read before happen to be unchanged.
+      ASSERT_TRUE(rewritten || change.kind != Kind::Replaced);
+      if (change.kind == Kind::Replaced) {
+        ASSERT_EQ(change.from, 0u);
+        continue;
+      }
+      ASSERT_LE(change.from, before.size());
+      ASSERT_GE(change.from + 1, before.size());
+      ASSERT_TRUE(std::equal(before.begin(), before.begin() + change.from, after.begin()));
+      if (change.kind == Kind::Unchanged) {
+        ASSERT_EQ(after, before);
+        ASSERT_EQ(change.from, after.size());
+      } else {
+        ASSERT_TRUE(after.size() > before.size() || after.back() != before.back());
+      }
+    }
+  }
+}
+
+TEST(RequestRowsTest, RefreshReportsWhatHappenedAndNoticesChangesAtEitherEnd) {
+  TempDir dir;
+  const std::string path = dir.file("HtmlRequest.log");
+  const std::string big(10000, 'x');
+  dir.write("HtmlRequest.log", "a\r\n" + big + "\r");
+  RequestRows rows;
+  rows.load(path);
+  struct Step {
+    const char* name;
+    std::string content;  // the whole file after the step
+    Kind kind;
+    std::size_t from, size;
+  };
+  const std::vector<Step> steps = {
+      {"nothing", "a\r\n" + big + "\r", Kind::Unchanged, 2, 2},
+      {"the LF of the last CR", "a\r\n" + big + "\r\n", Kind::Unchanged, 2, 2},
+      {"half a row", "a\r\n" + big + "\r\nbc", Kind::Appended, 2, 3},
+      {"the rest of it", "a\r\n" + big + "\r\nbcd\rz", Kind::Appended, 2, 4},
+      {"a byte in the last 4 KiB", "a\r\n" + big + "\r\nbcD\rz", Kind::Replaced, 0, 4},
+      {"the first byte", "A\r\n" + big + "\r\nbcD\rz", Kind::Replaced, 0, 4},
+      {"cut", "A\r\n", Kind::Replaced, 0, 1},
+  };
+  for (const Step& step : steps) {
+    dir.write("HtmlRequest.log", step.content);
+    const RowsChange change = rows.refresh(path);
+    EXPECT_EQ(change.kind, step.kind) << step.name;
+    EXPECT_EQ(change.from, step.from) << step.name;
+    EXPECT_EQ(rows.size(), step.size) << step.name;
+  }
+  EXPECT_EQ(rows.entry(0), "A");
+  std::remove(path.c_str());
+  EXPECT_THROW(rows.refresh(path), FileError);
+  EXPECT_EQ(rows.size(), 0u);
+}
+
+}  // namespace
+}  // namespace korva
+
+namespace korva {
+namespace {
+
+// A filter goes on over what a refresh appended, and looks again at a row that grew.
+TEST(RequestRowsTest, FilterRunContinuesOverRefreshedRows) {
+  TempDir dir;
+  const std::string path = dir.file("HtmlRequest.log");
+  dir.write("HtmlRequest.log", "GET /brot\r\nGET /wurst\r\nGET /br");
+  RequestRows rows;
+  rows.load(path);
+  FilterRun run(rows, RowFilter("brot"));
+  EXPECT_TRUE(run.step(100));
+  EXPECT_EQ(run.kept(), std::vector<std::uint32_t>{0});
+  dir.append("HtmlRequest.log", "ot\r\nGET /käse\r\nGET /brot");
+  const RowsChange change = rows.refresh(path);
+  ASSERT_EQ(change.from, 2u);
+  run.rewind(change.from);
+  EXPECT_FALSE(run.finished());
+  run.step(100);
+  EXPECT_EQ(run.kept(), (std::vector<std::uint32_t>{0, 2, 4}));
+  dir.write("HtmlRequest.log", "GET /wurst\r");
+  ASSERT_EQ(rows.refresh(path).kind, Kind::Replaced);
+  run.rewind(0);
+  run.step(100);
+  EXPECT_TRUE(run.kept().empty());
+}
+
+}  // namespace
+}  // namespace korva
