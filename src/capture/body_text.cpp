@@ -7,6 +7,7 @@
 #endif
 
 #include "capture/text_match.h"
+#include "index/utf8.h"
 #include "view/text_decode.h"
 
 namespace korva {
@@ -70,30 +71,12 @@ Utf8Check checkUtf8(std::string_view bytes) {
 #endif
     while (p < end && *p < 0x80) ++p;
     if (p == end) break;
-    const unsigned char c = *p;
-    int extra;
-    char32_t cp, min;
-    if ((c & 0xE0) == 0xC0) {
-      extra = 1, cp = c & 0x1F, min = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2, cp = c & 0x0F, min = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3, cp = c & 0x07, min = 0x10000;
-    } else {
-      check.valid = false;
-      return check;
-    }
-    if (end - p <= extra) check.valid = false;
-    for (int i = 1; i <= extra && check.valid; ++i) {
-      if ((p[i] & 0xC0) != 0x80) check.valid = false;
-      cp = (cp << 6) | (p[i] & 0x3F);
-    }
-    if (!check.valid || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    const char32_t cp = decodeUtf8(p, end);
+    if (cp == kNotUtf8) {
       check.valid = false;
       return check;
     }
     if (cp == 0x212A || cp == 0x17F) check.otherCaseOfAscii = true;
-    p += extra + 1;
   }
   return check;
 }
