@@ -110,6 +110,16 @@ TEST(ViewerTest, RefreshOfAGrowingLogAppendsFiltersTheNewRowsAndKeepsTheSelectio
   EXPECT_EQ(viewer.listCount(), 5u);
   EXPECT_TRUE(viewer.hits().empty());
   EXPECT_EQ(viewer.selectedRow(), std::nullopt);
+
+  // A filter run half done when the log is replaced starts again over the new rows.
+  viewer.setFilter("host/b");
+  viewer.filterStep(3);
+  dir.write("HtmlRequest.log", "");
+  appendRequests(dir, 200, 210, "b");
+  viewer.refresh(RefreshMode::User);
+  viewer.finishFilter();
+  EXPECT_EQ(viewer.listCount(), 10u);
+  EXPECT_EQ(viewer.listEntry(0).substr(0, 24), makeKey(200));
   EXPECT_TRUE(host.reports.empty());
 }
 
