@@ -2,7 +2,7 @@
 # Packs HTML files into a log pair as the recorder writes it, one request per file, so that real
 # pages (the HTML documentation that Debian's packages install, say) can be opened in the viewer:
 #   tools/pack_pages.sh OUT_DIR FILE...
-# line ends first (tr -d '\r\n' < page.html > page-min.html).
+# For a minified variant of a page, strip its line ends first (tr -d '\r\n' < page.html > page-min.html).
 set -euo pipefail
 [ $# -ge 2 ] || { echo "usage: $0 OUT_DIR FILE..." >&2; exit 2; }
 out=$1; shift
