@@ -330,6 +330,23 @@ TextDiff compare(std::basic_string_view<Char> oldText, std::basic_string_view<Ch
   return result;
 }
 
+// Lines [from, to) of one side, each after `mark`; a line without a line end is the last of its
+// text and is followed by patch's marker.
+void appendLines(std::string& out, char mark, std::string_view text,
+                 const std::vector<TextLine>& lines, std::size_t from, std::size_t to) {
+  for (std::size_t i = from; i < to; ++i) {
+    out.push_back(mark);
+    out.append(text.substr(lines[i].begin, lines[i].length + lines[i].endLength));
+    if (lines[i].endLength == 0) out.append("\n\\ No newline at end of file\n");
+  }
+}
+
+// "start,count" of a hunk's side as unified diffs count: from 1, and for no lines the line before.
+std::string hunkRange(std::size_t first, std::size_t count) {
+  const std::size_t start = count == 0 ? first : first + 1;
+  return count == 1 ? std::to_string(start) : std::to_string(start) + "," + std::to_string(count);
+}
+
 }  // namespace
 
 std::vector<TextLine> splitTextLines(std::u16string_view text, DiffLineEnds ends) {
@@ -346,6 +363,48 @@ TextDiff compareTexts(std::u16string_view oldText, std::u16string_view newText,
 TextDiff compareTexts(std::string_view oldText, std::string_view newText,
                       const TextDiffOptions& options) {
   return compare(oldText, newText, options);
+}
+
+std::string unifiedDiffHunks(std::string_view oldText, std::string_view newText,
+                             const TextDiff& diff, std::size_t context) {
+  const std::vector<TextLine> a = splitTextLines(oldText, DiffLineEnds::Lf);
+  const std::vector<TextLine> b = splitTextLines(newText, DiffLineEnds::Lf);
+  struct Change {
+    std::size_t o0, o1, n0, n1;
+  };
+  std::vector<Change> changes;
+  for (const DiffOp& op : diff.ops) {
+    if (op.kind == DiffOpKind::Equal) continue;
+    if (!changes.empty() && changes.back().o1 == op.oldLine && changes.back().n1 == op.newLine) {
+      changes.back().o1 += op.oldCount;
+      changes.back().n1 += op.newCount;
+    } else {
+      changes.push_back(
+          {op.oldLine, op.oldLine + op.oldCount, op.newLine, op.newLine + op.newCount});
+    }
+  }
+  std::string out;
+  for (std::size_t i = 0; i < changes.size();) {
+    std::size_t last = i;
+    while (last + 1 < changes.size() && changes[last + 1].o0 - changes[last].o1 <= 2 * context)
+      ++last;
+    const std::size_t before = std::min(context, changes[i].o0);
+    const std::size_t after = std::min(context, a.size() - changes[last].o1);
+    const std::size_t oldStart = changes[i].o0 - before, newStart = changes[i].n0 - before;
+    const std::size_t oldEnd = changes[last].o1 + after, newEnd = changes[last].n1 + after;
+    out += "@@ -" + hunkRange(oldStart, oldEnd - oldStart) + " +" +
+           hunkRange(newStart, newEnd - newStart) + " @@\n";
+    std::size_t at = oldStart;
+    for (std::size_t c = i; c <= last; ++c) {
+      appendLines(out, ' ', oldText, a, at, changes[c].o0);
+      appendLines(out, '-', oldText, a, changes[c].o0, changes[c].o1);
+      appendLines(out, '+', newText, b, changes[c].n0, changes[c].n1);
+      at = changes[c].o1;
+    }
+    appendLines(out, ' ', oldText, a, at, oldEnd);
+    i = last + 1;
+  }
+  return out;
 }
 
 }  // namespace korva

@@ -86,4 +86,11 @@ TextDiff compareTexts(std::u16string_view oldText, std::u16string_view newText,
 TextDiff compareTexts(std::string_view oldText, std::string_view newText,
                       const TextDiffOptions& options = {});
 
+// The hunks of a unified diff (from "@@" on) of two byte texts compared with DiffLineEnds::Lf:
+// each run of changes with `context` equal lines around it, runs closer than twice that in one
+// hunk. A side's last line without a line end is followed by patch's "\ No newline at end of
+// file", so patch(1) turns the old text into the new one exactly.
+std::string unifiedDiffHunks(std::string_view oldText, std::string_view newText,
+                             const TextDiff& diff, std::size_t context);
+
 }  // namespace korva

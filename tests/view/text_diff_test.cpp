@@ -1,11 +1,16 @@
 #include "view/text_diff.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "run_process.h"
+#include "test_util.h"
 
 namespace korva {
 namespace {
@@ -187,6 +192,62 @@ TEST(TextDiffTest, TimeLimitAndCancel) {
   EXPECT_EQ(exact.outcome, DiffOutcome::Complete);
   EXPECT_GT(d.removed, exact.removed);
   EXPECT_EQ(exact.removed, 400000u / 50);
+}
+
+// Texts of a few distinct lines with every kind of line end, often without a final one.
+std::string randomText(std::mt19937& rng, std::size_t lines) {
+  static const char* const kLines[] = {"a", "b", "<p>", "", " x ", "c c"};
+  static const char* const kEnds[] = {"\n", "\r\n", "\r", "\n", "\r\n"};
+  std::string text;
+  for (std::size_t i = 0; i < lines; ++i) text += std::string(kLines[rng() % 6]) + kEnds[rng() % 5];
+  if (!text.empty() && rng() % 3 == 0) text.pop_back();
+  return text;
+}
+
+std::string mutated(std::mt19937& rng, std::string text) {
+  for (int edits = static_cast<int>(rng() % 4); edits-- > 0;) {
+    const std::size_t at = text.empty() ? 0 : rng() % (text.size() + 1);
+    switch (rng() % 3) {
+      case 0:
+        text.insert(at, rng() % 2 ? "neu\n" : "\r");
+        break;
+      case 1:
+        text.erase(at, rng() % 6);
+        break;
+      case 2:
+        text.insert(at, "y");
+        break;
+    }
+  }
+  return text;
+}
+
+TEST(TextDiffTest, PatchTurnsTheOldTextIntoTheNew) {
+  if (::access("/usr/bin/patch", X_OK) != 0) GTEST_SKIP() << "patch(1) is not installed";
+  testing::TempDir dir;
+  std::mt19937 rng(19);
+  TextDiffOptions lf;
+  lf.lineEnds = DiffLineEnds::Lf;
+  for (int round = 0; round < 60; ++round) {
+    const std::string oldText = randomText(rng, rng() % 12);
+    const std::string newText = round % 10 == 0 ? oldText : mutated(rng, oldText);
+    const std::size_t context = static_cast<std::size_t>(round % 3) * 2;
+    SCOPED_TRACE(::testing::PrintToString(oldText) + " -> " + ::testing::PrintToString(newText));
+    const TextDiff d = compareTexts(oldText, newText, lf);
+    const std::string hunks = unifiedDiffHunks(oldText, newText, d, context);
+    ASSERT_EQ(d.identical, oldText == newText);
+    if (d.identical) {
+      EXPECT_EQ(hunks, "");
+      continue;
+    }
+    dir.write("old", oldText);
+    dir.write("patch", "--- alt\n+++ neu\n" + hunks);
+    const auto applied = testing::runProcess(
+        "/usr/bin/patch", {"-s", "-F", "0", "--no-backup-if-mismatch", "-r", dir.file("rej"),
+                           dir.file("old"), dir.file("patch")});
+    ASSERT_EQ(applied.exitCode, 0) << applied.out << applied.err << hunks;
+    ASSERT_EQ(dir.read("old"), newText) << hunks;
+  }
 }
 
 }  // namespace
