@@ -193,6 +193,7 @@ frmHaupt::frmHaupt(std::string folder, UserDialogs* dialogs, QWidget* parent)
   createMenus();
   createStatusBar();
   createComfortActions();
+  createFormatAction();
   createCompareCommands();
   qApp->installEventFilter(this);
 }
@@ -648,7 +649,9 @@ void frmHaupt::lstRequest_Click() {
 
 void frmHaupt::showResponse(const QString& text) {
   clearSourceMatches();
-  cSource->setText(text);
+  const qsizetype nul = text.indexOf(QChar(u'\0'));  // the text box keeps what comes before one
+  plainText_ = unifyLineEnds(toU16View(nul < 0 ? text : text.left(nul)));
+  showSource(SourcePlace{});
   brwBrowser->setBodyHtml(text);
   if (!brwBrowser->isHidden())
     brwBrowser->setFocus();

@@ -15,6 +15,7 @@
 #include "app/key_search.h"
 #include "app/layout.h"
 #include "app/splitter.h"
+#include "view/html_format.h"
 #include "viewer/source_matches.h"
 
 class QAction;
@@ -62,6 +63,11 @@ class frmHaupt : public QMainWindow {
   void mnuAnsichtBrowserQuelltext_Click();
   void mnuAnsichtEntferneJavaScript_Click();
   void mnuAnsichtEntferneKommentare_Click();
+  // "Formatiert": the source view shows the response pretty-printed, keeping the reader's place.
+  void mnuAnsichtFormatiert_Click();
+  // The source view holds the formatted text / waits for it (a big body formats on a thread).
+  bool formattedShown() const;
+  bool formattingPending() const;
   void lstRequest_Click();
   // "Ordner öffnen…": asks for a folder and opens it.
   void mnuDateiOrdnerOeffnen_Click();
@@ -137,6 +143,20 @@ class frmHaupt : public QMainWindow {
   // Commands beside the fixed menu items: list navigation, copying.
   void createComfortActions();
   void createCompareCommands();
+  void createFormatAction();
+  // A place in the text as received (line ends unified): the top line and the selection.
+  struct SourcePlace {
+    bool keep = false;  // false: the new text starts at its top
+    std::size_t top = 0, selStart = 0, selEnd = 0;
+    bool selectionInView = false;  // scroll to the selection instead of the top
+    bool matches = false;          // count and highlight the source search's matches
+  };
+  // Shows plainText_ in the source view as "Formatiert" says, at `place`.
+  void showSource(const SourcePlace& place);
+  void restorePlace(const SourcePlace& place);
+  std::size_t toPlainPosition(std::size_t position) const;
+  // Selects the first occurrence of `term` in the response as received, in either mode.
+  bool selectFirstOccurrence(const std::u16string& term);
   // Selects the row `step` rows after the current one of the list as shown, as a click would.
   void selectAdjacentRequest(int step);
   // A change of the logs seen while "Automatisch aktualisieren" is on: the refresh of F5, with
@@ -191,6 +211,12 @@ class frmHaupt : public QMainWindow {
   LayoutResult layout_;
 
   SourceMatches sourceMatches_;
+  std::u16string plainText_;  // the response on display as received, line ends unified
+  HtmlFormatMap formatMap_;   // between plainText_ and the formatted text while that is shown
+  bool formattedShown_ = false;
+  bool formatPending_ = false;
+  int formatGeneration_ = 0;
+  SourcePlace pendingPlace_;
   bool suppressDisplay_ = false;  // a selection restored after filtering shows nothing anew
   QString allSearchTerm_;
   // The key event last seen by the key preview and the widget it was delivered to.
@@ -244,6 +270,7 @@ class frmHaupt : public QMainWindow {
   QAction* mnuAnsichtBrowserQuelltext = nullptr;
   QAction* mnuAnsichtEntferneJavaScript = nullptr;
   QAction* mnuAnsichtEntferneKommentare = nullptr;
+  QAction* mnuAnsichtFormatiert = nullptr;
   QAction* mnuSuchenAlleAntworten = nullptr;
   QAction* mnuVergleichenVormerken = nullptr;
   QAction* mnuVergleichenVergleichen = nullptr;

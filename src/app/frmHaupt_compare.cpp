@@ -9,6 +9,7 @@
 #include "app/frmHaupt.h"
 #include "app/user_dialogs.h"
 #include "view/charset.h"
+#include "view/html_format.h"
 #include "view/qt_text.h"
 #include "view/text_decode.h"
 #include "viewer/viewer.h"
@@ -72,9 +73,10 @@ void frmHaupt::mnuVergleichenVergleichen_Click() {
   filters.stripJavaScript = mnuAnsichtEntferneJavaScript->isChecked();
   filters.stripComments = mnuAnsichtEntferneKommentare->isChecked();
   const char* charset = charset_;
-  auto settingsFor = [filters, charset](bool /*formatted*/) {
+  auto settingsFor = [filters, charset](bool formatted) {
     ComparisonSettings settings;
     settings.filters = filters;
+    if (formatted) settings.transform = [](std::u16string text) { return formatHtml(text).text; };
     if (charset)
       settings.decode = [charset](std::string_view bytes) {
         return decodeAs(bytes, charset).toStdU16String();

@@ -241,10 +241,7 @@ void frmHaupt::showHit(QTreeWidgetItem* item) {
   // F3 goes on with a plain term from the first match on; an expression is not one F3 can take.
   if (isRegexTerm(utf8(allSearchTerm_))) return;
   keySearch_->setLastSearchTerm(allSearchTerm_.toStdU16String());
-  cSource->setSelStart(0);
-  cSource->setSelLength(0);
-  keySearch_->findNext();
-  updateSourceMatches();
+  if (!selectFirstOccurrence(allSearchTerm_.toStdU16String())) updateSourceMatches();
 }
 
 // --- Every match of the source search ---

@@ -339,6 +339,20 @@ std::u16string decodeBody(std::string_view bytes) {
   return decodeLine(bytes);
 }
 
+std::u16string unifyLineEnds(std::u16string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  std::size_t from = 0;
+  while (from < text.size()) {
+    const std::size_t cr = text.find(u'\r', from);
+    if (cr == std::u16string_view::npos) break;
+    out.append(text.substr(from, cr - from)).push_back(u'\n');
+    from = cr + 1 < text.size() && text[cr + 1] == u'\n' ? cr + 2 : cr + 1;
+  }
+  out.append(text.substr(std::min(from, text.size())));
+  return out;
+}
+
 std::u16string decodeLine(std::string_view bytes) {
   std::u16string out;
   if (utf8Into(bytes, out, true)) return out;

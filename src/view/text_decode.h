@@ -37,6 +37,10 @@ std::u16string decodeBody(std::string_view bytes);
 // A request-log line to display text: UTF-8 when valid, else Windows-1252; U+0000 becomes U+2400.
 std::u16string decodeLine(std::string_view bytes);
 
+// The text with every CR LF and lone CR turned into LF, as a text box holds it: positions in the
+// result are the text box's positions.
+std::u16string unifyLineEnds(std::u16string_view text);
+
 // The individual decoders, each replacing U+0000 by U+2400.
 std::u16string decodeUtf8Lenient(std::string_view bytes);
 std::u16string decodeWindows1252(std::string_view bytes);
