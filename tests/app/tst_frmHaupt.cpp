@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QInputDialog>
 #include <QLabel>
@@ -11,14 +12,17 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 #include <QTreeWidget>
 #include <memory>
 
+#include "app/comparison_window.h"
 #include "app/frmHaupt.h"
 #include "app/live_refresh.h"
 #include "app/request_list_model.h"
@@ -564,7 +568,8 @@ class TestFrmHaupt : public QObject {
     QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("GET http://host/1 HTTP/1.1"));
     QCOMPARE(list->contextMenuPolicy(), Qt::ActionsContextMenu);
-    QCOMPARE(list->actions().size(), 2);
+    QCOMPARE(list->actions().size(), 4);  // the copies, then marking and comparing
+    QCOMPARE(list->actions().at(2)->objectName(), QStringLiteral("mnuVergleichenVormerken"));
     list->actions().at(1)->trigger();
     QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("<p>body 1</p>\n"));
   }
@@ -788,6 +793,134 @@ class TestFrmHaupt : public QObject {
 
   // Filter the list, refresh under the filter, search all responses, follow a hit, and see the
   // source search count and highlight its matches.
+  void formattedViewSearchesTheFormattedTextAndKeepsThePlace() {
+    Started s;
+    const std::string page =
+        "<html><body><div><p>one</p><p>needle two</p></div><pre>a  <b>x</b>\n</pre></body></html>";
+    // Big enough to be formatted on a thread of its own.
+    std::string big;
+    for (int i = 0; i < 20000; ++i) big += "<div><p>row " + std::to_string(i) + "</p></div>";
+    big += "<div>needle</div>";
+    s.dir.write("HtmlRequest.log", makeRequestLine(makeKey(0), "GET http://host/small") +
+                                       makeRequestLine(makeKey(1), "GET http://host/big"));
+    s.dir.write("HtmlResponse.log",
+                makeBlock(makeKey(0), page + "\r\n") + makeBlock(makeKey(1), big + "\r\n"));
+    s.start();
+    frmHaupt& w = *s.window;
+    auto* view = child<QPlainTextEdit>(w, "txtSource_");
+    auto inserted = [](QString text) { return text.remove(QRegularExpression("\n *")); };
+    auto selected = [&] { return view->textCursor().selectedText(); };
+    w.mnuAnsichtBrowserQuelltext_Click();  // the source view up
+    select(w, 0);
+    const QString plain = sourceText(w);
+    QAction* formatted = action(w, "mnuAnsichtFormatiert");
+    QVERIFY(!formatted->isChecked());
+    formatted->trigger();
+    QVERIFY(w.formattedShown());
+    // Line breaks and indentation only, none inside the pre.
+    QVERIFY(view->document()->blockCount() > plain.count(QChar(u'\n')) + 3);
+    QCOMPARE(inserted(sourceText(w)), inserted(plain));
+    QVERIFY(sourceText(w).contains(QStringLiteral("<pre>a  <b>x</b>\n</pre>")));
+
+    // Ctrl+F finds in the formatted text; a mode switch keeps the selection on the same text.
+    s.dialogs.answers << QStringLiteral("needle");
+    action(w, "mnuSuchenSuchen")->trigger();
+    QCOMPARE(selected(), QStringLiteral("needle"));
+    const int formattedAt = w.source()->SelStart();
+    formatted->trigger();
+    QVERIFY(!w.formattedShown());
+    QCOMPARE(selected(), QStringLiteral("needle"));
+    QVERIFY(w.source()->SelStart() < formattedAt);
+    formatted->trigger();
+    QCOMPARE(w.source()->SelStart(), formattedAt);
+
+    // A hit over a place where formatting broke the line selects that occurrence all the same.
+    w.runResponseSearch(QStringLiteral("</p><p>"));
+    QCOMPARE(w.hitList()->topLevelItemCount(), 1);
+    w.showHit(w.hitList()->topLevelItem(0));
+    QVERIFY(selected().contains(QChar(0x2029)));  // the selection spans the inserted line end
+    QCOMPARE(inserted(selected().replace(QChar(0x2029), QChar(u'\n'))), QStringLiteral("</p><p>"));
+
+    // The big body: formatted on a thread while the window goes on; the hit waits for it.
+    w.runResponseSearch(QStringLiteral("needle"));
+    QCOMPARE(w.hitList()->topLevelItemCount(), 2);
+    w.showHit(w.hitList()->topLevelItem(1));
+    QVERIFY(w.formattingPending());
+    QCOMPARE(view->placeholderText(), QStringLiteral("Wird formatiert …"));
+    QVERIFY(QTest::qWaitFor([&] { return w.formattedShown(); }, 10000));
+    QCOMPARE(selected(), QStringLiteral("needle"));
+    QCOMPARE(w.sourceMatchCount(), 1u);
+    QVERIFY(view->placeholderText().isEmpty());
+  }
+
+  void comparisonMarksComparesWalksTheChangesAndCancelsOnClose() {
+    Started s;
+    auto lines = [](int count, int changedEvery) {
+      std::string body;
+      for (int i = 0; i < count; ++i)
+        body += "<p>line " + std::to_string(i) +
+                (changedEvery && i % changedEvery == 0 ? "x" : "") + "</p>\r\n";
+      return body;
+    };
+    const std::string bodies[] = {lines(40, 0), lines(40, 10), lines(40, 0), lines(300000, 3),
+                                  lines(300000, 0)};
+    std::string request, response;
+    for (int i = 0; i < 5; ++i) {
+      request += makeRequestLine(makeKey(i), "GET http://host/" + std::to_string(i));
+      response += makeBlock(makeKey(i), bodies[i]);
+    }
+    s.dir.write("HtmlRequest.log", request);
+    s.dir.write("HtmlResponse.log", response);
+    s.start();
+    frmHaupt& w = *s.window;
+    select(w, 1);
+    action(w, "mnuVergleichenVergleichen")->trigger();  // nothing marked yet: it says so
+    QVERIFY(messageVisible(w, QStringLiteral("Keine Anfrage zum Vergleich vorgemerkt (Strg+M).")));
+    QVERIFY(!w.comparisonWindow());
+    select(w, 0);
+    action(w, "mnuVergleichenVormerken")->trigger();
+    select(w, 1);
+    action(w, "mnuVergleichenVergleichen")->trigger();
+    korva::ComparisonWindow* cmp = w.comparisonWindow();
+    QVERIFY(cmp && cmp->isVisible());
+    QVERIFY(QTest::qWaitFor([&] { return !cmp->running(); }, 10000));
+    // Lines 0, 10, 20, 30 changed: four changes, the first one shown.
+    QCOMPARE(cmp->statusText(), QStringLiteral("Änderung 1 von 4 · +4 \u22124 Zeilen"));
+    QVERIFY(cmp->findChild<QLabel*>(QStringLiteral("lblVergleichRechts"))
+                ->text()
+                .endsWith(QStringLiteral("GET http://host/1")));
+    QCOMPARE(cmp->rightView()->textCursor().block().text(), QStringLiteral("<p>line 0x</p>"));
+    QTest::keyClick(cmp, Qt::Key_Down, Qt::AltModifier);
+    QTest::keyClick(cmp, Qt::Key_Down, Qt::AltModifier);
+    QCOMPARE(cmp->currentChange(), 3u);
+    QCOMPARE(cmp->rightView()->textCursor().block().text(), QStringLiteral("<p>line 20x</p>"));
+    QCOMPARE(cmp->leftView()->verticalScrollBar()->value(),
+             cmp->rightView()->verticalScrollBar()->value());
+    cmp->previousChange();
+    QCOMPARE(cmp->statusText(), QStringLiteral("Änderung 2 von 4 · +4 \u22124 Zeilen"));
+    // The changed characters are marked beside the lines.
+    QVERIFY(cmp->rightView()->extraSelections().size() > 4);
+
+    // The same response twice says so.
+    select(w, 2);
+    action(w, "mnuVergleichenVergleichen")->trigger();
+    QVERIFY(QTest::qWaitFor([&] { return !cmp->running(); }, 10000));
+    QCOMPARE(cmp->statusText(), QStringLiteral("Die Antworten sind gleich"));
+
+    // Two big ones: closing the comparison cancels it, and the window never waited for it.
+    select(w, 3);
+    action(w, "mnuVergleichenVormerken")->trigger();
+    select(w, 4);
+    QElapsedTimer timer;
+    timer.start();
+    action(w, "mnuVergleichenVergleichen")->trigger();
+    QVERIFY(cmp->running());
+    cmp->close();
+    QVERIFY(QTest::qWaitFor([&] { return !cmp->running(); }, 10000));
+    QCOMPARE(cmp->comparison().outcome, korva::DiffOutcome::Cancelled);
+    QVERIFY(timer.elapsed() < 3000);  // well under the comparison's own time limit
+  }
+
   void findingThingsInACapture() {
     Started s;
     writeLogs(s.dir, 30, "<b>x</b>");
