@@ -143,8 +143,9 @@ bool alignStretch(const Ids& a, std::size_t a0, std::size_t a1, const Ids& b, st
     Ids sa(a.begin() + std::ptrdiff_t(a0), a.begin() + std::ptrdiff_t(a1));
     Ids sb(b.begin() + std::ptrdiff_t(b0), b.begin() + std::ptrdiff_t(b1));
     dtl::Diff<std::uint32_t, Ids, WatchedCompare> diff(sa, sb, WatchedCompare(&watch));
-    // Bounds dtl's record of its path (its cost grows with the square of the differences).
-    diff.onHuge();
+    // Bounds dtl's record of its path, which grows with the square of the differences; it
+    // reserves 48 MB up front, too much for each of the many short stretches.
+    if (sa.size() + sb.size() > 50000) diff.onHuge();
     diff.compose();
     if (watch.outcome() != DiffOutcome::Complete) return false;
     for (const auto& element : diff.getSes().getSequence()) {
