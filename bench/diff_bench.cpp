@@ -4,7 +4,7 @@
 // took 2.9/6.5/148 ms (this program at commit e9b5f20), and it cannot be interrupted: dropped.
 //
 //   diff_bench                              1, 2 and 20 MB, about 1 % of the lines touched
-//   diff_bench --benchmark_filter=2MB
+//   diff_bench --benchmark_filter=/2/
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
