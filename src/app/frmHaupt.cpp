@@ -193,6 +193,7 @@ frmHaupt::frmHaupt(std::string folder, UserDialogs* dialogs, QWidget* parent)
   createMenus();
   createStatusBar();
   createComfortActions();
+  createCompareCommands();
   qApp->installEventFilter(this);
 }
 

@@ -34,6 +34,7 @@ class QTimer;
 namespace korva {
 
 class clsIndex;
+class ComparisonWindow;
 class clsTextBox;
 class RenderedView;
 class RequestListModel;
@@ -69,6 +70,10 @@ class frmHaupt : public QMainWindow {
   void openFolder(const QString& folder);
   // "Antwort speichern unter…": the selected response's bytes as the source view gets them.
   void mnuDateiAntwortSpeichern_Click();
+  // "Zum Vergleich vormerken" and "Mit vorgemerkter Antwort vergleichen": the comparison window.
+  void mnuVergleichenVormerken_Click();
+  void mnuVergleichenVergleichen_Click();
+  ComparisonWindow* comparisonWindow() const;
   void cIndex_Progress(std::uint8_t& PercentComplete, bool& Cancel);
   void tmeUnload_Timer();
 
@@ -131,6 +136,7 @@ class frmHaupt : public QMainWindow {
   void createStatusBar();
   // Commands beside the fixed menu items: list navigation, copying.
   void createComfortActions();
+  void createCompareCommands();
   // Selects the row `step` rows after the current one of the list as shown, as a click would.
   void selectAdjacentRequest(int step);
   // A change of the logs seen while "Automatisch aktualisieren" is on: the refresh of F5, with
@@ -229,6 +235,7 @@ class frmHaupt : public QMainWindow {
   // The character set chosen under "Zeichensatz"; null for the automatic detection.
   const char* charset_ = nullptr;
   LiveRefresh* liveRefresh_ = nullptr;
+  QPointer<ComparisonWindow> comparison_;
 
   QAction* mnuDateiAktualisieren = nullptr;
   QAction* mnuDateiBeenden = nullptr;
@@ -238,6 +245,8 @@ class frmHaupt : public QMainWindow {
   QAction* mnuAnsichtEntferneJavaScript = nullptr;
   QAction* mnuAnsichtEntferneKommentare = nullptr;
   QAction* mnuSuchenAlleAntworten = nullptr;
+  QAction* mnuVergleichenVormerken = nullptr;
+  QAction* mnuVergleichenVergleichen = nullptr;
 };
 
 }  // namespace korva

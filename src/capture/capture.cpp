@@ -130,13 +130,16 @@ std::string suggestedFileName(std::string_view requestText) {
   return name + ".html";
 }
 
-RowResponse Capture::show(std::size_t row, const ShowOptions& options) const {
-  RowResponse shown;
-  if (row >= rows_.size()) return shown;
+RetrievedResponse Capture::retrieve(std::size_t row) const {
+  if (row >= rows_.size()) return RetrievedResponse{{}, false};
   const std::string_view key = rows_.key(row);
   // Without an index every lookup is a scan from the start, as for a key not yet indexed.
   const std::int64_t position = index_ ? index_->QueryIndex(key) : 0;
-  RetrievedResponse retrieved = retrieveResponse(path(kResponseLogName), key, position);
+  return retrieveResponse(path(kResponseLogName), key, position);
+}
+
+RowResponse prepareResponse(RetrievedResponse retrieved, const ShowOptions& options) {
+  RowResponse shown;
   shown.found = retrieved.found;
   shown.bodySize = retrieved.body.size();
   shown.bytes = std::move(retrieved.body);
@@ -144,6 +147,11 @@ RowResponse Capture::show(std::size_t row, const ShowOptions& options) const {
   if (options.stripComments) shown.bytes = StripComments(shown.bytes);
   if (options.decode) shown.text = decodeBody(shown.bytes);
   return shown;
+}
+
+RowResponse Capture::show(std::size_t row, const ShowOptions& options) const {
+  if (row >= rows_.size()) return RowResponse{};
+  return prepareResponse(retrieve(row), options);
 }
 
 }  // namespace korva

@@ -11,6 +11,7 @@
 
 #include "capture/request_rows.h"
 #include "index/clsIndex.h"
+#include "view/retrieval.h"
 
 namespace korva {
 
@@ -32,6 +33,10 @@ struct RowResponse {
 // second word of the request text, without scheme, host, query and fragment), with characters
 // unsafe in file names replaced by '_', plus ".html"; "antwort.html" when the path has none.
 std::string suggestedFileName(std::string_view requestText);
+
+// The filters and the decoding of show() over a retrieved block; touches nothing but its
+// arguments.
+RowResponse prepareResponse(RetrievedResponse retrieved, const ShowOptions& options);
 
 class Capture {
  public:
@@ -69,6 +74,9 @@ class Capture {
   // log when the key is not indexed), with the filters applied in order. A row out of range
   // shows nothing. Throws FileError when the response log cannot be read.
   RowResponse show(std::size_t row, const ShowOptions& options = {}) const;
+  // The same in two steps, so that the second can run on another thread: the block's bytes as
+  // retrieved (this thread: it reads the index and the rows), then prepareResponse() on them.
+  RetrievedResponse retrieve(std::size_t row) const;
 
  private:
   std::string folder_;

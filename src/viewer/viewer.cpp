@@ -358,6 +358,20 @@ std::optional<std::size_t> Viewer::selectedListRow() const {
   return selection_ ? listRow(selection_->row) : std::nullopt;
 }
 
+bool Viewer::markSelected() {
+  if (!selection_) return false;
+  marked_ = selection_;
+  return true;
+}
+
+std::optional<std::size_t> Viewer::markedRow() const {
+  // A replaced log may hold another request at the marked row.
+  const RequestRows& rows = capture_.rows();
+  if (!marked_ || marked_->row >= rows.size() || rows.entry(marked_->row) != marked_->entry)
+    return std::nullopt;
+  return marked_->row;
+}
+
 RowResponse Viewer::showSelected(const ShowOptions& options) {
   if (!selection_) return {};
   return capture_.show(selection_->row, options);

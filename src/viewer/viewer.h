@@ -123,6 +123,12 @@ class Viewer {
   // The selected request's response; a default RowResponse without a selection. Throws
   // FileError when the response log cannot be read.
   RowResponse showSelected(const ShowOptions& options);
+  // --- The comparison: a marked request against the selected one ---
+  // Marks the selected request until another is marked; false without a selection.
+  bool markSelected();
+  // The marked request's capture row while the log still holds it there; nullopt otherwise.
+  std::optional<std::size_t> markedRow() const;
+
   // What the last display of the selected request found, for the status bar.
   void setDisplayed(bool found, std::uint64_t bodySize);
   void clearDisplayed();
@@ -196,6 +202,7 @@ class Viewer {
   std::string filterSource_;           // the expression of filter_
   std::unique_ptr<FilterRun> run_;
   std::optional<Selection> selection_;
+  std::optional<Selection> marked_;
   std::optional<Displayed> displayed_;
   std::set<std::string> noticed_;  // what a live refresh reported already
   bool indexStep_ = false;
