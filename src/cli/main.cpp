@@ -12,6 +12,8 @@
 
 #include "capture/text_match.h"
 #include "index/file_error.h"
+#include "view/html_format.h"
+#include "view/text_decode.h"
 #include "view/text_diff.h"
 #include "viewer/status_texts.h"
 #include "viewer/viewer.h"
@@ -38,8 +40,13 @@ const char kUsage[] =
     "                                nur die passenden (Wörter müssen vorkommen, -Wort darf\n"
     "                                nicht vorkommen, /.../ ist ein regulärer Ausdruck); -n\n"
     "                                stellt die Zeilennummer (ab 0) und einen Tabulator voran\n"
-    "  show ZEILE [--no-scripts] [--no-comments]\n"
-    "                                Antwort der Anfrage in ZEILE (ab 0) ausgeben\n"
+    "  show ZEILE [--no-scripts] [--no-comments] [--formatted]\n"
+    "                                Antwort der Anfrage in ZEILE (ab 0) ausgeben; --formatted\n"
+    "                                mit den Zeilenumbrüchen der formatierten Ansicht\n"
+    "  diff ZEILE1 ZEILE2 [--no-scripts] [--no-comments] [--formatted] [-U N]\n"
+    "                                die Antworten zweier Anfragen vergleichen (vereinheitlichtes\n"
+    "                                Format, N Kontextzeilen, ohne -U 3); Ende mit 0: gleich,\n"
+    "                                1: verschieden, 2: Fehler\n"
     "  search SUCHBEGRIFF [--regex]  in allen Antworten suchen: je Treffer Zeile, Tabulator,\n"
     "                                Anzahl, Tabulator, Anfrage; /.../ ist ein regulärer Ausdruck\n"
     "\n"
@@ -183,7 +190,47 @@ bool parseRow(const std::string& text, long long& row) {
   return errno == 0;
 }
 
-int runShow(const std::string& folder, long long row, bool noScripts, bool noComments) {
+// The formatted view's line breaks and indentation put into the body's own bytes, so that the
+// rest stays byte for byte as the log has it. The formatter inserts only before a "<": in UTF-16
+// (always with a byte-order mark) a unit is two bytes after the mark; in the other encodings
+// "<" is one byte that no other character contains, so the k-th "<" of the text is the k-th of
+// the bytes.
+std::string formattedBytes(const std::string& bytes) {
+  const std::u16string text = decodeBody(bytes);
+  const FormattedHtml formatted = formatHtml(text);
+  const BodyEncoding encoding = detectBodyEncoding(bytes);
+  const bool utf16 = encoding == BodyEncoding::Utf16Le || encoding == BodyEncoding::Utf16Be;
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 8);
+  std::size_t textPos = 0, bytePos = 0;
+  for (const HtmlInsertion& insertion : formatted.map.insertions()) {
+    std::size_t at = 2 + 2 * insertion.original;
+    if (!utf16) {
+      at = bytePos;
+      for (; textPos < insertion.original; ++textPos) {
+        if (text[textPos] != u'<') continue;
+        at = bytes.find('<', at);
+        if (at == std::string::npos) return bytes;  // cannot be: then no formatting at all
+        ++at;
+      }
+      at = bytes.find('<', at);
+      if (at == std::string::npos) return bytes;
+    }
+    out.append(bytes, bytePos, at - bytePos);
+    bytePos = at;
+    for (std::size_t i = 0; i < insertion.count; ++i) {
+      const char c = i == 0 ? '\n' : ' ';
+      if (encoding == BodyEncoding::Utf16Be) out.push_back('\0');
+      out.push_back(c);
+      if (encoding == BodyEncoding::Utf16Le) out.push_back('\0');
+    }
+  }
+  out.append(bytes, bytePos, std::string::npos);
+  return out;
+}
+
+int runShow(const std::string& folder, long long row, bool noScripts, bool noComments,
+            bool formatted) {
   CliHost host;
   Viewer viewer(folder, host);
   viewer.loadRows();
@@ -200,13 +247,15 @@ int runShow(const std::string& folder, long long row, bool noScripts, bool noCom
   options.stripComments = noComments;
   options.decode = false;
   const RowResponse shown = viewer.showSelected(options);
-  return writeOut(shown.bytes) && std::fflush(stdout) == 0 ? kExitOk : kExitError;
+  return writeOut(formatted ? formattedBytes(shown.bytes) : shown.bytes) && std::fflush(stdout) == 0
+             ? kExitOk
+             : kExitError;
 }
 
 // Compares the source texts as `show` prints them. Lines end at LF only, as patch(1) reads them:
 // a lone CR stays inside its line, so that the output applied to the first text gives the second.
 int runDiff(const std::string& folder, long long row1, long long row2, const ShowOptions& options,
-            std::size_t context) {
+            bool formatted, std::size_t context) {
   CliHost host;
   Viewer viewer(folder, host);
   viewer.loadRows();
@@ -223,6 +272,7 @@ int runDiff(const std::string& folder, long long row1, long long row2, const Sho
   for (int side = 0; side < 2; ++side) {
     viewer.select(static_cast<std::size_t>(side == 0 ? row1 : row2));
     texts[side] = viewer.showSelected(options).bytes;
+    if (formatted) texts[side] = formattedBytes(texts[side]);
   }
   if (host.reporter.count > 0) return kDiffTrouble;
   TextDiffOptions how;
@@ -249,6 +299,7 @@ int diffCommand(const std::string& folder, const std::vector<std::string>& args)
   ShowOptions options;
   options.decode = false;
   long long context = 3;
+  bool formatted = false;
   for (std::size_t i = 3; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--no-scripts") {
@@ -256,10 +307,7 @@ int diffCommand(const std::string& folder, const std::vector<std::string>& args)
     } else if (a == "--no-comments") {
       options.stripComments = true;
     } else if (a == "--formatted") {
-      std::fprintf(stderr,
-                   "Fehler: --formatted ist in dieser Version noch nicht verfügbar; verglichen "
-                   "werden kann nur der Quelltext, wie \"show\" ihn ausgibt\n");
-      return kDiffTrouble;
+      formatted = true;
     } else if (a.rfind("-U", 0) == 0) {
       const std::string number = a.size() > 2 ? a.substr(2) : i + 1 < args.size() ? args[++i] : "";
       if (!parseRow(number, context) || context > 1000000)
@@ -269,7 +317,7 @@ int diffCommand(const std::string& folder, const std::vector<std::string>& args)
     }
   }
   try {
-    return runDiff(folder, rows[0], rows[1], options, static_cast<std::size_t>(context));
+    return runDiff(folder, rows[0], rows[1], options, formatted, static_cast<std::size_t>(context));
   } catch (const FileError& e) {
     std::fprintf(stderr, "Fehler: %s\n", e.what());
   } catch (const std::bad_alloc&) {
@@ -324,16 +372,18 @@ int run(int argc, char** argv) {
     if (command == "show" && args.size() >= 2) {
       long long row;
       if (!parseRow(args[1], row)) return usageError("ZEILE muss eine Zahl ab 0 sein");
-      bool noScripts = false, noComments = false;
+      bool noScripts = false, noComments = false, formatted = false;
       for (std::size_t i = 2; i < args.size(); ++i) {
         if (args[i] == "--no-scripts")
           noScripts = true;
         else if (args[i] == "--no-comments")
           noComments = true;
+        else if (args[i] == "--formatted")
+          formatted = true;
         else
           return usageError(("unbekannte Option: " + args[i]).c_str());
       }
-      return runShow(folder, row, noScripts, noComments);
+      return runShow(folder, row, noScripts, noComments, formatted);
     }
   } catch (const FileError& e) {
     std::fprintf(stderr, "Fehler: %s\n", e.what());

@@ -127,7 +127,8 @@ class OpBuilder {
 
 using Ids = std::vector<std::uint32_t>;
 
-// One stretch between two anchors through dtl; false when the watch stopped meanwhile.
+// One stretch between two anchors through dtl; false when the watch stopped meanwhile, and then
+// what lies between the stretch's common start and end is one change.
 bool alignStretch(const Ids& a, std::size_t a0, std::size_t a1, const Ids& b, std::size_t b0,
                   std::size_t b1, Watch& watch, OpBuilder& out) {
   std::size_t head = 0;
@@ -139,15 +140,18 @@ bool alignStretch(const Ids& a, std::size_t a0, std::size_t a1, const Ids& b, st
   a1 -= tail;
   b1 -= tail;
   out.equal(head);
+  bool aligned = false;
   if (a0 < a1 && b0 < b1) {
     Ids sa(a.begin() + std::ptrdiff_t(a0), a.begin() + std::ptrdiff_t(a1));
     Ids sb(b.begin() + std::ptrdiff_t(b0), b.begin() + std::ptrdiff_t(b1));
     dtl::Diff<std::uint32_t, Ids, WatchedCompare> diff(sa, sb, WatchedCompare(&watch));
-    // Bounds dtl's record of its path (its cost grows with the square of the differences).
-    diff.onHuge();
+    // Bounds dtl's record of its path, which grows with the square of the differences; it
+    // reserves 48 MB up front, too much for each of the many short stretches.
+    if (sa.size() + sb.size() > 50000) diff.onHuge();
     diff.compose();
-    if (watch.outcome() != DiffOutcome::Complete) return false;
+    aligned = watch.outcome() == DiffOutcome::Complete;
     for (const auto& element : diff.getSes().getSequence()) {
+      if (!aligned) break;
       switch (element.second.type) {
         case dtl::SES_COMMON:
           out.equal(1);
@@ -160,12 +164,13 @@ bool alignStretch(const Ids& a, std::size_t a0, std::size_t a1, const Ids& b, st
           break;
       }
     }
-  } else {
+  }
+  if (!aligned) {
     out.removed(a1 - a0);
     out.added(b1 - b0);
   }
   out.equal(tail);
-  return true;
+  return watch.outcome() == DiffOutcome::Complete;
 }
 
 // Pairs of positions of lines that occur exactly once on each side and keep their order: the
@@ -294,11 +299,13 @@ TextDiff compare(std::basic_string_view<Char> oldText, std::basic_string_view<Ch
     bool exact = true;
     auto stretch = [&](std::size_t a1, std::size_t b1) {
       if (a1 == a0 && b1 == b0) return;
-      if (exact) exact = !watch.stopped() && alignStretch(a, a0, a1, b, b0, b1, watch, builder);
-      if (!exact) {
-        builder.removed(a1 - a0);
-        builder.added(b1 - b0);
+      if (exact && !watch.stopped()) {
+        exact = alignStretch(a, a0, a1, b, b0, b1, watch, builder);
+        return;
       }
+      exact = false;
+      builder.removed(a1 - a0);
+      builder.added(b1 - b0);
     };
     for (const auto& [ai, bi] : anchors(a, b, numbering.count())) {
       stretch(ai, bi);

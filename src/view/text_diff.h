@@ -1,10 +1,11 @@
 // Line alignment of two response texts, without Qt: what the comparison view and `diff` of the
 // command-line tool show.
 //
-// Lines are compared as numbers (equal lines, the same number) by dtl's O(NP) algorithm; a run of
-// removed lines next to added ones pairs up as changed lines, each pair with the characters that
-// differ. The comparison stops at a time limit or when the caller cancels: dtl cannot be resumed,
-// so what it has not finished becomes one change between the common start and end.
+// Lines are compared with their line ends, as numbers (equal lines, the same number). Lines that
+// occur once on each side and keep their order cut the texts into short stretches, and dtl's
+// O(NP) algorithm aligns each. A run of removed lines next to added ones pairs up as changed
+// lines, each pair with the characters that differ. The comparison stops at a time limit or when
+// the caller cancels; dtl cannot be resumed, so every stretch not aligned by then is one change.
 #pragma once
 
 #include <atomic>

@@ -6,6 +6,8 @@
 #include "run_process.h"
 #include "test_util.h"
 #include "view/filter_reference.h"
+#include "view/html_format.h"
+#include "view/text_decode.h"
 
 namespace korva {
 namespace {
@@ -103,7 +105,7 @@ TEST_F(CliTest, DiffExitsAsDiffDoesAndNamesBothRequests) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{"diff", "0", "3"},
                                                {"diff", "0"},
                                                {"diff", "0", "1", "-U", "x"},
-                                               {"diff", "0", "1", "--formatted"}}) {
+                                               {"diff", "0", "1", "--context"}}) {
     const auto bad = cli(dir, args);
     EXPECT_EQ(bad.exitCode, 2) << args.back();
     EXPECT_NE(bad.err, "");
@@ -159,11 +161,14 @@ TEST(CliGeneratedLogTest, DiffAppliedByPatchGivesTheSecondResponse) {
                        {"--out", dir.path(), "--requests", "12", "--size", "200K", "--seed", "8"})
                 .exitCode,
             0);
-  for (const auto& [row1, row2, filters] :
-       {std::tuple{"0", "1", false}, {"3", "2", true}, {"5", "11", false}, {"7", "6", true}}) {
+  for (const auto& [row1, row2, options] : {std::tuple{"0", "1", ""},
+                                            {"3", "2", "--no-comments"},
+                                            {"5", "11", "--formatted"},
+                                            {"7", "6", "--formatted"},
+                                            {"9", "8", "--no-scripts"}}) {
     std::vector<std::string> show1{"show", row1}, show2{"show", row2}, diff{"diff", row1, row2};
-    if (filters) {
-      for (auto* args : {&show1, &show2, &diff}) args->push_back("--no-comments");
+    if (*options) {
+      for (auto* args : {&show1, &show2, &diff}) args->push_back(options);
       diff.push_back("-U0");
     }
     dir.write("text", cli(dir, show1).out);
@@ -175,6 +180,29 @@ TEST(CliGeneratedLogTest, DiffAppliedByPatchGivesTheSecondResponse) {
     ASSERT_EQ(applied.exitCode, 0) << applied.out << applied.err;
     EXPECT_EQ(dir.read("text"), cli(dir, show2).out) << row1 << " " << row2;
   }
+}
+
+// --formatted puts the formatted view's line breaks into the body's own bytes: decoded, they are
+// the formatted view's text.
+TEST(CliGeneratedLogTest, FormattedBytesDecodeToTheFormattedView) {
+  TempDir dir;
+  ASSERT_EQ(runProcess(testing::builtProgram("tools/korvashimtale-gen"),
+                       {"--out", dir.path(), "--requests", "12", "--size", "200K", "--seed", "9"})
+                .exitCode,
+            0);
+  // One body in UTF-16 as well; the generator writes UTF-8 and Windows-1252.
+  std::string utf16 = "\xFF\xFE";
+  for (char c : std::string("<div><p>a</p><ul><li>b</li></ul></div>")) utf16 += {c, '\0'};
+  dir.append("HtmlRequest.log", testing::makeRequestLine(makeKey(77)));
+  dir.append("HtmlResponse.log", makeBlock(makeKey(77), utf16 + "\r\n"));
+  std::size_t changed = 0;
+  for (int row = 0; row <= 12; ++row) {
+    const std::string plain = cli(dir, {"show", std::to_string(row)}).out;
+    const std::string formatted = cli(dir, {"show", std::to_string(row), "--formatted"}).out;
+    EXPECT_EQ(decodeBody(formatted), formatHtml(decodeBody(plain)).text) << "row " << row;
+    changed += formatted != plain;
+  }
+  EXPECT_GT(changed, 6u);
 }
 
 TEST(CliGeneratedLogTest, ShowPrintsExactlyTheBodyOfARow) {
