@@ -24,6 +24,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
+#include <string_view>
 
 #include "app/live_refresh.h"
 #include "app/request_list_model.h"
@@ -392,6 +393,7 @@ void frmHaupt::createComfortActions() {
     group->addAction(item);
     connect(item, &QAction::triggered, this, [this, name] {
       charset_ = name;
+      showCharsetStatus();
       lstRequest_Click();
     });
     return item;
@@ -653,6 +655,19 @@ void frmHaupt::showResponse(const QString& text) {
     brwBrowser->setFocus();
   else
     cSource->SetFocus();
+}
+
+void frmHaupt::showCharsetStatus() {
+  if (!lblStatusCharset_) {
+    lblStatusCharset_ = new QLabel(statusBar());
+    lblStatusCharset_->setObjectName(QStringLiteral("lblStatusCharset"));
+    statusBar()->addPermanentWidget(lblStatusCharset_, 0);
+  }
+  std::string_view caption;
+  for (const Charset& c : kCharsets)
+    if (charset_ && std::string_view(c.name) == charset_) caption = c.caption;
+  lblStatusCharset_->setText(fromUtf8(forcedCharsetText(caption)));
+  lblStatusCharset_->setVisible(!caption.empty());
 }
 
 void frmHaupt::mnuAnsichtEntferneJavaScript_Click() { lstRequest_Click(); }

@@ -153,6 +153,8 @@ class frmHaupt : public QMainWindow {
   // The deferred close: every close but the program's own is refused and retried by the timer.
   void Form_QueryUnload(bool& cancel, bool programUnload);
   void showResponse(const QString& text);
+  // The status field of a chosen character set, shown while one is chosen.
+  void showCharsetStatus();
   // Saves and releases the index; the window is going. False when the save failed.
   bool releaseIndex();
   void applyLayout();
@@ -228,6 +230,7 @@ class frmHaupt : public QMainWindow {
   QLabel* lblStatusBlocked_ = nullptr;
   // The character set chosen under "Zeichensatz"; null for the automatic detection.
   const char* charset_ = nullptr;
+  QLabel* lblStatusCharset_ = nullptr;
   LiveRefresh* liveRefresh_ = nullptr;
 
   QAction* mnuDateiAktualisieren = nullptr;
