@@ -35,6 +35,7 @@
 #include "view/clsTextBox.h"
 #include "view/qt_text.h"
 #include "view/rendered_view.h"
+#include "view/source_view.h"
 #include "view/text_decode.h"
 #include "viewer/status_texts.h"
 #include "viewer/viewer.h"
@@ -194,6 +195,7 @@ frmHaupt::frmHaupt(std::string folder, UserDialogs* dialogs, QWidget* parent)
   createMenus();
   createStatusBar();
   createComfortActions();
+  createSourceViewActions();
   qApp->installEventFilter(this);
 }
 
@@ -238,7 +240,7 @@ void frmHaupt::createControls() {
   txtRequest->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   txtRequest->setFont(fixedFont(9.75));
 
-  txtSource_ = new QPlainTextEdit(client_);
+  txtSource_ = new SourceView(client_);
   txtSource_->setObjectName(QStringLiteral("txtSource_"));
   txtSource_->setReadOnly(true);
   txtSource_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -655,6 +657,17 @@ void frmHaupt::showResponse(const QString& text) {
     brwBrowser->setFocus();
   else
     cSource->SetFocus();
+}
+
+void frmHaupt::createSourceViewActions() {
+  auto* view = static_cast<SourceView*>(txtSource_);
+  QMenu* ansicht = findChild<QMenu*>(QStringLiteral("mnuAnsicht"));
+  ansicht->addSeparator();
+  QAction* wrap = ansicht->addAction(QStringLiteral("Zei&len umbrechen"));
+  wrap->setObjectName(QStringLiteral("mnuAnsichtZeilenUmbrechen"));
+  wrap->setCheckable(true);
+  wrap->setChecked(view->wrapped());
+  connect(wrap, &QAction::toggled, view, &SourceView::setWrapped);
 }
 
 void frmHaupt::showCharsetStatus() {

@@ -155,6 +155,8 @@ class frmHaupt : public QMainWindow {
   void showResponse(const QString& text);
   // The status field of a chosen character set, shown while one is chosen.
   void showCharsetStatus();
+  // "Zeilen umbrechen" and the other items of the source view under "Ansicht", after the rest.
+  void createSourceViewActions();
   // Saves and releases the index; the window is going. False when the save failed.
   bool releaseIndex();
   void applyLayout();

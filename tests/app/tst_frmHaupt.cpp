@@ -29,6 +29,7 @@
 #include "view/charset.h"
 #include "view/clsTextBox.h"
 #include "view/rendered_view.h"
+#include "view/source_view.h"
 
 using korva::frmHaupt;
 using korva::UserDialogs;
@@ -662,6 +663,43 @@ class TestFrmHaupt : public QObject {
     action(w, "mnuZeichensatzAutomatisch")->trigger();
     QCOMPARE(sourceText(w), QStringLiteral("\u201C\u00FA\u2013{\n"));
     QVERIFY(charsetField->isHidden());
+  }
+
+  void sourceViewNumbersItsLinesAndWrapsOnlyWhenAsked() {
+    Started s;
+    std::string lines;
+    for (int i = 0; i < 1200; ++i) lines += "<p>" + std::to_string(i) + "</p>\r\n";
+    s.dir.write("HtmlRequest.log", makeRequestLine(makeKey(1)) + makeRequestLine(makeKey(2)));
+    s.dir.write("HtmlResponse.log", makeBlock(makeKey(1), "<p>" + std::string(4000, 'x') + "</p>") +
+                                        makeBlock(makeKey(2), lines));
+    s.start();
+    frmHaupt& w = *s.window;
+    QMenu* ansicht = child<QMenu>(w, "mnuAnsicht");
+    QAction* wrap = action(w, "mnuAnsichtZeilenUmbrechen");
+    // After the items that were there before; checked: the wrapped view stays the default.
+    QVERIFY(ansicht->actions().indexOf(wrap) >
+            ansicht->actions().indexOf(child<QMenu>(w, "mnuAnsichtZeichensatz")->menuAction()));
+    QVERIFY(wrap->isCheckable() && wrap->isChecked());
+    action(w, "mnuAnsichtBrowserQuelltext")->trigger();  // the source view is up
+    auto* view = child<korva::SourceView>(w, "txtSource_");
+    select(w, 0);
+    QCoreApplication::processEvents();
+    QCOMPARE(view->horizontalScrollBar()->maximum(), 0);
+    wrap->trigger();
+    QCoreApplication::processEvents();
+    QVERIFY(view->horizontalScrollBar()->isVisible());
+    QVERIFY(view->horizontalScrollBar()->maximum() > 0);
+    wrap->trigger();
+    QCoreApplication::processEvents();
+    QCOMPARE(view->horizontalScrollBar()->maximum(), 0);
+
+    select(w, 1);
+    QCoreApplication::processEvents();
+    QWidget* gutter = view->lineNumberArea();
+    QVERIFY(gutter->isVisible());
+    const int needed = view->fontMetrics().horizontalAdvance(QStringLiteral("1201"));
+    QVERIFY2(gutter->width() >= needed, qPrintable(QString::number(gutter->width())));
+    QCOMPARE(view->viewport()->geometry().left(), gutter->geometry().right() + 1);
   }
 
   void liveRefreshListsAppendedRequestsAndKeepsTheSelection() {
