@@ -12,6 +12,7 @@
 
 #include "capture/text_match.h"
 #include "index/file_error.h"
+#include "view/text_diff.h"
 #include "viewer/status_texts.h"
 #include "viewer/viewer.h"
 
@@ -22,6 +23,10 @@ constexpr int kExitOk = 0;
 constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitCancelled = 130;
+// diff's codes, as diff(1) has them.
+constexpr int kDiffSame = 0;
+constexpr int kDiffDifferent = 1;
+constexpr int kDiffTrouble = 2;
 
 const char kUsage[] =
     "Aufruf: korvashimtale-cli [-C ORDNER] BEFEHL\n"
@@ -198,6 +203,81 @@ int runShow(const std::string& folder, long long row, bool noScripts, bool noCom
   return writeOut(shown.bytes) && std::fflush(stdout) == 0 ? kExitOk : kExitError;
 }
 
+// Compares the source texts as `show` prints them. Lines end at LF only, as patch(1) reads them:
+// a lone CR stays inside its line, so that the output applied to the first text gives the second.
+int runDiff(const std::string& folder, long long row1, long long row2, const ShowOptions& options,
+            std::size_t context) {
+  CliHost host;
+  Viewer viewer(folder, host);
+  viewer.loadRows();
+  const auto count = static_cast<long long>(viewer.totalCount());
+  for (long long row : {row1, row2}) {
+    if (row >= count) {
+      std::fprintf(stderr, "Fehler: Zeile %lld gibt es nicht, die Anfrageliste hat %lld Einträge\n",
+                   row, count);
+      return kDiffTrouble;
+    }
+  }
+  viewer.openIndex().setSaveOnRelease(false);
+  std::string texts[2];
+  for (int side = 0; side < 2; ++side) {
+    viewer.select(static_cast<std::size_t>(side == 0 ? row1 : row2));
+    texts[side] = viewer.showSelected(options).bytes;
+  }
+  if (host.reporter.count > 0) return kDiffTrouble;
+  TextDiffOptions how;
+  how.lineEnds = DiffLineEnds::Lf;
+  const TextDiff diff = compareTexts(texts[0], texts[1], how);
+  if (diff.identical) return kDiffSame;
+  const RequestRows& rows = viewer.capture().rows();
+  std::string out = "--- Zeile " + std::to_string(row1) + "\t" + std::string(rows.text(row1)) +
+                    "\n+++ Zeile " + std::to_string(row2) + "\t" + std::string(rows.text(row2)) +
+                    "\n";
+  out += unifiedDiffHunks(texts[0], texts[1], diff, context);
+  return writeOut(out) && std::fflush(stdout) == 0 ? kDiffDifferent : kDiffTrouble;
+}
+
+// diff's arguments; usage errors end with diff's code for trouble.
+int diffCommand(const std::string& folder, const std::vector<std::string>& args) {
+  auto usage = [](const std::string& message) {
+    usageError(message.c_str());
+    return kDiffTrouble;
+  };
+  long long rows[2];
+  if (args.size() < 3 || !parseRow(args[1], rows[0]) || !parseRow(args[2], rows[1]))
+    return usage("diff braucht zwei Zeilen, jede eine Zahl ab 0");
+  ShowOptions options;
+  options.decode = false;
+  long long context = 3;
+  for (std::size_t i = 3; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--no-scripts") {
+      options.stripJavaScript = true;
+    } else if (a == "--no-comments") {
+      options.stripComments = true;
+    } else if (a == "--formatted") {
+      std::fprintf(stderr,
+                   "Fehler: --formatted ist in dieser Version noch nicht verfügbar; verglichen "
+                   "werden kann nur der Quelltext, wie \"show\" ihn ausgibt\n");
+      return kDiffTrouble;
+    } else if (a.rfind("-U", 0) == 0) {
+      const std::string number = a.size() > 2 ? a.substr(2) : i + 1 < args.size() ? args[++i] : "";
+      if (!parseRow(number, context) || context > 1000000)
+        return usage("-U braucht eine Zahl von Kontextzeilen ab 0");
+    } else {
+      return usage("unbekannte Option: " + a);
+    }
+  }
+  try {
+    return runDiff(folder, rows[0], rows[1], options, static_cast<std::size_t>(context));
+  } catch (const FileError& e) {
+    std::fprintf(stderr, "Fehler: %s\n", e.what());
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "Fehler: %s\n", describeErrno(ENOMEM).c_str());
+  }
+  return kDiffTrouble;
+}
+
 int run(int argc, char** argv) {
   std::string folder = ".";
   std::vector<std::string> args;
@@ -240,6 +320,7 @@ int run(int argc, char** argv) {
       return runSearch(folder, args[1], regex);
     }
     if (command == "lookup" && args.size() == 2) return runLookup(folder, args[1]);
+    if (command == "diff") return diffCommand(folder, args);
     if (command == "show" && args.size() >= 2) {
       long long row;
       if (!parseRow(args[1], row)) return usageError("ZEILE muss eine Zahl ab 0 sein");

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <tuple>
 
 #include "run_process.h"
 #include "test_util.h"
@@ -85,6 +88,28 @@ TEST_F(CliTest, ShowWithoutAnIndexScansTheLog) {
   EXPECT_FALSE(dir.exists("HtmlResponse.idx"));
 }
 
+TEST_F(CliTest, DiffExitsAsDiffDoesAndNamesBothRequests) {
+  EXPECT_EQ(cli(dir, {"diff", "0", "0"}).exitCode, 0);
+  EXPECT_EQ(cli(dir, {"diff", "0", "0"}).out, "");
+  const auto d = cli(dir, {"diff", "0", "1", "--no-scripts", "-U", "1"});
+  EXPECT_EQ(d.exitCode, 1) << d.err;
+  EXPECT_EQ(d.out,
+            "--- Zeile 0\tGET http://a.example/ HTTP/1.1\n"
+            "+++ Zeile 1\tPOST http://b.example/form HTTP/1.1\n"
+            "@@ -1 +1,2 @@\n-<p>one</p>\r\n+<b>x</b>\r\n+<!-- note -->two\r\n");
+  // The request without a block compares as an empty text.
+  const std::string fromEmpty = cli(dir, {"diff", "2", "0", "-U0"}).out;
+  EXPECT_EQ(fromEmpty.substr(fromEmpty.find("@@")), "@@ -0,0 +1 @@\n+<p>one</p>\r\n");
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"diff", "0", "3"},
+                                               {"diff", "0"},
+                                               {"diff", "0", "1", "-U", "x"},
+                                               {"diff", "0", "1", "--formatted"}}) {
+    const auto bad = cli(dir, args);
+    EXPECT_EQ(bad.exitCode, 2) << args.back();
+    EXPECT_NE(bad.err, "");
+  }
+}
+
 TEST(CliErrorsTest, UsageAndMissingFiles) {
   TempDir dir;
   auto usage = cli(dir, {"frobnicate"});
@@ -125,6 +150,31 @@ std::string bodyOf(const std::string& log, const std::string& key) {
   std::size_t divider = log.find("\r\n" + std::string(47, '-') + "\r\n", start - 2);
   std::string body = log.substr(start, divider + 2 - start);  // through the closing line's CR LF
   return body.size() >= 26 ? body.substr(0, body.size() - 26) : std::string();
+}
+
+TEST(CliGeneratedLogTest, DiffAppliedByPatchGivesTheSecondResponse) {
+  if (::access("/usr/bin/patch", X_OK) != 0) GTEST_SKIP() << "patch(1) is not installed";
+  TempDir dir;
+  ASSERT_EQ(runProcess(testing::builtProgram("tools/korvashimtale-gen"),
+                       {"--out", dir.path(), "--requests", "12", "--size", "200K", "--seed", "8"})
+                .exitCode,
+            0);
+  for (const auto& [row1, row2, filters] :
+       {std::tuple{"0", "1", false}, {"3", "2", true}, {"5", "11", false}, {"7", "6", true}}) {
+    std::vector<std::string> show1{"show", row1}, show2{"show", row2}, diff{"diff", row1, row2};
+    if (filters) {
+      for (auto* args : {&show1, &show2, &diff}) args->push_back("--no-comments");
+      diff.push_back("-U0");
+    }
+    dir.write("text", cli(dir, show1).out);
+    const auto d = cli(dir, diff);
+    ASSERT_EQ(d.exitCode, 1) << d.err;
+    dir.write("patch", d.out);
+    const auto applied = runProcess("/usr/bin/patch", {"-s", "-F", "0", "--no-backup-if-mismatch",
+                                                       dir.file("text"), dir.file("patch")});
+    ASSERT_EQ(applied.exitCode, 0) << applied.out << applied.err;
+    EXPECT_EQ(dir.read("text"), cli(dir, show2).out) << row1 << " " << row2;
+  }
 }
 
 TEST(CliGeneratedLogTest, ShowPrintsExactlyTheBodyOfARow) {
