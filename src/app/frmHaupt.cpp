@@ -395,7 +395,7 @@ void frmHaupt::createComfortActions() {
     group->addAction(item);
     connect(item, &QAction::triggered, this, [this, name] {
       charset_ = name;
-      showCharsetStatus();
+      showSourceStatus();
       lstRequest_Click();
     });
     return item;
@@ -668,19 +668,29 @@ void frmHaupt::createSourceViewActions() {
   wrap->setCheckable(true);
   wrap->setChecked(view->wrapped());
   connect(wrap, &QAction::toggled, view, &SourceView::setWrapped);
+  connect(view, &SourceView::longLineLeftPlainChanged, this, &frmHaupt::showSourceStatus);
+  showSourceStatus();
 }
 
-void frmHaupt::showCharsetStatus() {
-  if (!lblStatusCharset_) {
-    lblStatusCharset_ = new QLabel(statusBar());
-    lblStatusCharset_->setObjectName(QStringLiteral("lblStatusCharset"));
-    statusBar()->addPermanentWidget(lblStatusCharset_, 0);
-  }
+void frmHaupt::showSourceStatus() {
+  auto field = [this](QLabel*& label, const char* name) {
+    if (!label) {
+      label = new QLabel(statusBar());
+      label->setObjectName(QString::fromLatin1(name));
+      statusBar()->addPermanentWidget(label, 0);
+    }
+    return label;
+  };
   std::string_view caption;
   for (const Charset& c : kCharsets)
     if (charset_ && std::string_view(c.name) == charset_) caption = c.caption;
-  lblStatusCharset_->setText(fromUtf8(forcedCharsetText(caption)));
-  lblStatusCharset_->setVisible(!caption.empty());
+  const QString charset = fromUtf8(forcedCharsetText(caption));
+  field(lblStatusCharset_, "lblStatusCharset")->setText(charset);
+  lblStatusCharset_->setVisible(!charset.isEmpty());
+  const QString colours =
+      fromUtf8(longLinePlainText(static_cast<SourceView*>(txtSource_)->longLineLeftPlain()));
+  field(lblStatusColours_, "lblStatusColours")->setText(colours);
+  lblStatusColours_->setVisible(!colours.isEmpty());
 }
 
 void frmHaupt::mnuAnsichtEntferneJavaScript_Click() { lstRequest_Click(); }

@@ -153,8 +153,9 @@ class frmHaupt : public QMainWindow {
   // The deferred close: every close but the program's own is refused and retried by the timer.
   void Form_QueryUnload(bool& cancel, bool programUnload);
   void showResponse(const QString& text);
-  // The status field of a chosen character set, shown while one is chosen.
-  void showCharsetStatus();
+  // The source view's status fields: a chosen character set, shown while one is chosen, and a
+  // line left without colours, while it is shown.
+  void showSourceStatus();
   // "Zeilen umbrechen" and the other items of the source view under "Ansicht", after the rest.
   void createSourceViewActions();
   // Saves and releases the index; the window is going. False when the save failed.
@@ -233,6 +234,7 @@ class frmHaupt : public QMainWindow {
   // The character set chosen under "Zeichensatz"; null for the automatic detection.
   const char* charset_ = nullptr;
   QLabel* lblStatusCharset_ = nullptr;
+  QLabel* lblStatusColours_ = nullptr;
   LiveRefresh* liveRefresh_ = nullptr;
 
   QAction* mnuDateiAktualisieren = nullptr;

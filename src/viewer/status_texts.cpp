@@ -92,4 +92,8 @@ std::string forcedCharsetText(std::string_view caption) {
   return "Zeichensatz: " + std::string(caption) + " (fest)";
 }
 
+std::string longLinePlainText(bool leftPlain) {
+  return leftPlain ? "Sehr lange Zeile: nicht eingefärbt" : "";
+}
+
 }  // namespace korva

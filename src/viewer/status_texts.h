@@ -36,4 +36,7 @@ std::string blockedText(int count);
 // "Zeichensatz: UTF-8 (fest)". Empty for no caption (the automatic detection).
 std::string forcedCharsetText(std::string_view caption);
 
+// The source view left a line without colours for its length; empty when it did not.
+std::string longLinePlainText(bool leftPlain);
+
 }  // namespace korva

@@ -15,6 +15,8 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QTimer>
 #include <QTreeWidget>
 #include <memory>
@@ -700,6 +702,53 @@ class TestFrmHaupt : public QObject {
     const int needed = view->fontMetrics().horizontalAdvance(QStringLiteral("1201"));
     QVERIFY2(gutter->width() >= needed, qPrintable(QString::number(gutter->width())));
     QCOMPARE(view->viewport()->geometry().left(), gutter->geometry().right() + 1);
+  }
+
+  void sourceViewColoursWhatIsInViewOnLightAndDarkPalettes() {
+    Started s;
+    s.dir.write("HtmlRequest.log", makeRequestLine(makeKey(1)) + makeRequestLine(makeKey(2)));
+    s.dir.write("HtmlResponse.log",
+                makeBlock(makeKey(1),
+                          "<!DOCTYPE html><p class=\"x\">A &amp; B<!-- c --></p>\r\n"
+                          "<script>var s = 'x'; // c\r\n</script>") +
+                    makeBlock(makeKey(2), std::string(korva::SourceView::kColourLimit + 1, 'a')));
+    s.start();
+    frmHaupt& w = *s.window;
+    action(w, "mnuAnsichtBrowserQuelltext")->trigger();
+    auto* view = child<korva::SourceView>(w, "txtSource_");
+    select(w, 0);
+    std::vector<QColor> tagColours;
+    for (const QColor& base : {QColor(Qt::white), QColor(0x1E, 0x1E, 0x1E)}) {
+      QPalette palette = view->palette();
+      palette.setColor(QPalette::Base, base);
+      palette.setColor(QPalette::Text, base.lightness() > 128 ? Qt::black : Qt::white);
+      view->setPalette(palette);
+      view->viewport()->repaint();
+      const QTextBlock first = view->document()->firstBlock();
+      const auto ranges = first.layout()->formats();
+      const auto script = first.next().layout()->formats();
+      QVERIFY(ranges.size() >= 6);  // doctype, tag, attribute name and value, reference, comment
+      QVERIFY(script.size() >= 3);  // tags, string, comment
+      for (const auto& range : ranges + script) {
+        const QColor colour = range.format.foreground().color();
+        QVERIFY2(std::abs(colour.lightness() - base.lightness()) >= 90,
+                 qPrintable(colour.name() + QStringLiteral(" on ") + base.name()));
+        if (first.text().mid(range.start, range.length).endsWith(QStringLiteral("<p")))
+          tagColours.push_back(colour);
+      }
+    }
+    QCOMPARE(tagColours.size(), std::size_t{2});
+    QVERIFY(tagColours[0] != tagColours[1]);
+    QVERIFY(w.findChild<QLabel*>(QStringLiteral("lblStatusColours"))->isHidden());
+
+    select(w, 1);  // one line just over the limit: left plain, and the status bar says so
+    view->viewport()->repaint();
+    QVERIFY(view->document()->firstBlock().layout()->formats().isEmpty());
+    auto* field = child<QLabel>(w, "lblStatusColours");
+    QCOMPARE(field->text(), QStringLiteral("Sehr lange Zeile: nicht eingefärbt"));
+    QVERIFY(!field->isHidden());
+    select(w, 0);
+    QVERIFY(field->isHidden());
   }
 
   void liveRefreshListsAppendedRequestsAndKeepsTheSelection() {
