@@ -21,7 +21,7 @@ namespace {
 
 struct SetName {
   BodyEncoding encoding;
-  const char* converter;  // as ICU and kCharsets know it
+  const char* converter;  // as ICU knows it
   const char* detected;   // as uchardet names it
 };
 
@@ -107,19 +107,6 @@ BodyEncoding encodingOfDetected(const char* name) {
 }
 
 }  // namespace
-
-const char* encodingName(BodyEncoding encoding) {
-  switch (encoding) {
-    case BodyEncoding::Utf8:
-      return "UTF-8";
-    case BodyEncoding::Utf16Le:
-      return "UTF-16LE";
-    case BodyEncoding::Utf16Be:
-      return "UTF-16BE";
-    default:
-      return kSets[slotOf(encoding)].converter;
-  }
-}
 
 void writeSingleByte(std::string_view bytes, BodyEncoding encoding, char16_t* dst) {
   const Table& table = tableFor(encoding);

@@ -56,9 +56,6 @@ std::u16string decodeLine(std::string_view bytes);
 // in Windows-1252; else Windows-1252. Only a sample of the body is read (see charset_detect.cpp).
 BodyEncoding guessSingleByteEncoding(std::string_view bytes);
 
-// The converter name of an encoding, as kCharsets in view/charset.h spells it.
-const char* encodingName(BodyEncoding encoding);
-
 // The individual decoders, each replacing U+0000 by U+2400.
 std::u16string decodeUtf8Lenient(std::string_view bytes);
 std::u16string decodeWindows1252(std::string_view bytes);
