@@ -1,4 +1,5 @@
-// Filling the source view: clsTextBox::setText with long texts, up to the first paint.
+// Filling the source view: clsTextBox::setText with long texts, up to the first paint; the
+// window's SourceView (gutter and colours) beside the plain QPlainTextEdit.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -6,9 +7,12 @@
 #include <QImage>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <memory>
 
 #include "view/clsTextBox.h"
+#include "view/source_view.h"
 
 namespace {
 
@@ -35,12 +39,13 @@ QString oneLine(qsizetype bytes) {
 
 struct Fixture {
   QWidget window;
-  QPlainTextEdit* edit = new QPlainTextEdit(&window);
+  QPlainTextEdit* edit;
   korva::clsTextBox box;
   QImage canvas{1024, 700, QImage::Format_ARGB32_Premultiplied};
 
   explicit Fixture(QPlainTextEdit::LineWrapMode wrap,
-                   Qt::ScrollBarPolicy bar = Qt::ScrollBarAlwaysOn) {
+                   Qt::ScrollBarPolicy bar = Qt::ScrollBarAlwaysOn, bool sourceView = false)
+      : edit(sourceView ? new korva::SourceView(&window) : new QPlainTextEdit(&window)) {
     window.resize(1024, 700);
     edit->setGeometry(0, 0, 1024, 700);
     edit->setLineWrapMode(wrap);
@@ -66,8 +71,8 @@ const QString& line5MB() {
 
 // Times setText and the first paint after it; reports both parts as counters.
 void runSetText(benchmark::State& state, const QString& text, QPlainTextEdit::LineWrapMode wrap,
-                Qt::ScrollBarPolicy bar = Qt::ScrollBarAlwaysOn) {
-  Fixture f(wrap, bar);
+                Qt::ScrollBarPolicy bar = Qt::ScrollBarAlwaysOn, bool sourceView = false) {
+  Fixture f(wrap, bar, sourceView);
   double setMs = 0, paintMs = 0;
   for (auto _ : state) {
     f.box.setText(QString());  // each round starts from an empty view
@@ -105,6 +110,36 @@ void BM_SetText_OneLine5MB_ScrollBarAsNeeded(benchmark::State& s) {
   runSetText(s, line5MB(), QPlainTextEdit::WidgetWidth, Qt::ScrollBarAsNeeded);
 }
 
+// The window's source view with its gutter and colours: a line over the colour limit stays plain.
+void BM_SetText_OneLine5MB_SourceView(benchmark::State& s) {
+  runSetText(s, line5MB(), QPlainTextEdit::WidgetWidth, Qt::ScrollBarAlwaysOn, true);
+}
+void BM_SetText_Lines20MB_SourceView(benchmark::State& s) {
+  runSetText(s, text20MB(), QPlainTextEdit::WidgetWidth, Qt::ScrollBarAlwaysOn, true);
+}
+
+// Why that line stays plain: formats on its first 100,000 characters alone make the next paint
+// lay out the whole line again.
+void BM_FormatsOnTheStartOfOneLine5MB(benchmark::State& state) {
+  Fixture f(QPlainTextEdit::WidgetWidth);
+  f.box.setText(line5MB());
+  f.paint();
+  QTextCharFormat blue, red;
+  blue.setForeground(Qt::blue);
+  red.setForeground(Qt::red);
+  int round = 0;
+  for (auto _ : state) {
+    QList<QTextLayout::FormatRange> ranges;
+    for (int at = 0; at < 100000; at += 20) ranges.push_back({at, 5, round % 2 ? blue : red});
+    ++round;
+    QElapsedTimer timer;
+    timer.start();
+    f.edit->document()->firstBlock().layout()->setFormats(ranges);
+    f.paint();
+    state.SetIterationTime(static_cast<double>(timer.nsecsElapsed()) / 1e9);
+  }
+}
+
 // What the search pays for each F3: reading the whole text back.
 void BM_Text_Get20MB(benchmark::State& state) {
   Fixture f(QPlainTextEdit::WidgetWidth);
@@ -139,6 +174,18 @@ BENCHMARK(BM_SetText_OneLine5MB_NoWrap)
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SetText_OneLine5MB_ScrollBarAsNeeded)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SetText_OneLine5MB_SourceView)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SetText_Lines20MB_SourceView)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FormatsOnTheStartOfOneLine5MB)
     ->UseManualTime()
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);

@@ -2,9 +2,11 @@
 // current index, the refresh alone, peak memory against the request log's size, a click until
 // both views hold a 1 MB and a 20 MB body, and the layout during a splitter drag with a 10 MB
 // source text present, and the first start on a log without an index against the command-line
-// build of the same log plus the start-up on an empty folder. Prints one line per figure.
+// build of the same log plus the start-up on an empty folder, and the source view's colours on a
+// 20 MB body. Prints one line per figure.
 //
 //   window_qtbench                 full sizes (1,000,000 requests; a 1 GiB log for the first start)
+//   window_qtbench --colours       the colours alone
 //   KORVA_BENCH_REQUESTS=100000 KORVA_BENCH_LOG_MB=64 window_qtbench
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <QListView>
 #include <QMouseEvent>
 #include <QProcess>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <algorithm>
@@ -29,6 +32,7 @@
 #include "log_generator.h"
 #include "view/clsTextBox.h"
 #include "view/rendered_view.h"
+#include "view/source_view.h"
 
 namespace fs = std::filesystem;
 
@@ -93,6 +97,68 @@ void displayFigures(long bigBody, const char* label) {
     best = std::min(best, clickUntilShown(window, bigRow));
   }
   std::printf("click to both views filled, %s body: %.0f ms (best of 5)\n", label, best);
+  fs::remove_all(folder);
+}
+
+// The source view up: the click to a 20 MB body with colours against the same without them, to
+// the paint that shows it; then scrolling through it ten pages at a time, each step painted, and
+// the longest colouring step (a paint's colouring or a slice of the forward scan) on the way.
+void colourFigures() {
+  std::string folder = generate("colours", 20, 4000, 20L << 20);
+  korva::frmHaupt window(folder);
+  window.Form_Load();
+  window.mnuAnsichtBrowserQuelltext_Click();
+  auto* view = window.findChild<korva::SourceView*>(QStringLiteral("txtSource_"));
+  const int bigRow = 18;
+  double best[2] = {1e9, 1e9};
+  for (int i = 0; i < 5; ++i) {
+    for (int coloured = 0; coloured < 2; ++coloured) {
+      view->setColoured(coloured != 0);
+      clickUntilShown(window, 2);
+      QElapsedTimer timer;
+      timer.start();
+      clickUntilShown(window, bigRow);
+      view->viewport()->repaint();
+      best[coloured] = std::min(best[coloured], static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    }
+  }
+  std::printf(
+      "click to the source view painted, 20 MB body: %.0f ms with colours, %.0f ms without "
+      "(%.3fx, best of 5)\n",
+      best[1], best[0], best[1] / best[0]);
+  QScrollBar* bar = view->verticalScrollBar();
+  int steps = 0;
+  // The longest paint of one pass through the text, ten pages a step.
+  auto scrollThrough = [&] {
+    double longest = 0;
+    steps = 0;
+    for (int value = 0; value <= bar->maximum(); value += 10 * bar->pageStep(), ++steps) {
+      bar->setValue(value);
+      QElapsedTimer timer;
+      timer.start();
+      view->viewport()->repaint();
+      longest = std::max(longest, static_cast<double>(timer.nsecsElapsed()) / 1e6);
+      while (view->colouringPending()) QCoreApplication::processEvents();
+    }
+    bar->setValue(0);
+    return longest;
+  };
+  view->setColoured(false);
+  const double plainPaint = scrollThrough();
+  view->setColoured(true);
+  view->takeLongestColourStep();
+  const double colouredPaint = scrollThrough();
+  std::printf(
+      "scrolling through it, %d steps of ten pages: longest colouring step %.2f ms; longest "
+      "paint %.1f ms with colours, %.1f ms without\n",
+      steps, view->takeLongestColourStep(), colouredPaint, plainPaint);
+  view->setColoured(false);  // forgets the states found on the way
+  view->setColoured(true);
+  QCoreApplication::processEvents();
+  bar->setValue(bar->maximum());  // one jump to the end: the forward scan runs in slices
+  view->viewport()->repaint();
+  while (view->colouringPending()) QCoreApplication::processEvents();
+  std::printf("jump to the end: longest colouring step %.2f ms\n", view->takeLongestColourStep());
   fs::remove_all(folder);
 }
 
@@ -253,6 +319,10 @@ int main(int argc, char** argv) {
   korva::prepareWebEngineEnvironment();
   QApplication app(argc, argv);
   if (argc > 1 && std::string(argv[1]) == "--baseline") return baselineMain();
+  if (argc > 1 && std::string(argv[1]) == "--colours") {
+    colourFigures();
+    return 0;
+  }
 
   const long requests = qEnvironmentVariableIsSet("KORVA_BENCH_REQUESTS")
                             ? qEnvironmentVariable("KORVA_BENCH_REQUESTS").toLong()
@@ -293,5 +363,6 @@ int main(int argc, char** argv) {
   displayFigures(1L << 20, "1MB");
   displayFigures(20L << 20, "20MB");
   dragFigures();
+  colourFigures();
   return 0;
 }

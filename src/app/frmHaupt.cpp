@@ -24,6 +24,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
+#include <string_view>
 
 #include "app/live_refresh.h"
 #include "app/request_list_model.h"
@@ -34,6 +35,7 @@
 #include "view/clsTextBox.h"
 #include "view/qt_text.h"
 #include "view/rendered_view.h"
+#include "view/source_view.h"
 #include "view/text_decode.h"
 #include "viewer/status_texts.h"
 #include "viewer/viewer.h"
@@ -193,6 +195,7 @@ frmHaupt::frmHaupt(std::string folder, UserDialogs* dialogs, QWidget* parent)
   createMenus();
   createStatusBar();
   createComfortActions();
+  createSourceViewActions();
   createFormatAction();
   createCompareCommands();
   qApp->installEventFilter(this);
@@ -239,7 +242,7 @@ void frmHaupt::createControls() {
   txtRequest->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   txtRequest->setFont(fixedFont(9.75));
 
-  txtSource_ = new QPlainTextEdit(client_);
+  txtSource_ = new SourceView(client_);
   txtSource_->setObjectName(QStringLiteral("txtSource_"));
   txtSource_->setReadOnly(true);
   txtSource_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -394,6 +397,7 @@ void frmHaupt::createComfortActions() {
     group->addAction(item);
     connect(item, &QAction::triggered, this, [this, name] {
       charset_ = name;
+      showSourceStatus();
       lstRequest_Click();
     });
     return item;
@@ -657,6 +661,40 @@ void frmHaupt::showResponse(const QString& text) {
     brwBrowser->setFocus();
   else
     cSource->SetFocus();
+}
+
+void frmHaupt::createSourceViewActions() {
+  auto* view = static_cast<SourceView*>(txtSource_);
+  QMenu* ansicht = findChild<QMenu*>(QStringLiteral("mnuAnsicht"));
+  ansicht->addSeparator();
+  QAction* wrap = ansicht->addAction(QStringLiteral("Zei&len umbrechen"));
+  wrap->setObjectName(QStringLiteral("mnuAnsichtZeilenUmbrechen"));
+  wrap->setCheckable(true);
+  wrap->setChecked(view->wrapped());
+  connect(wrap, &QAction::toggled, view, &SourceView::setWrapped);
+  connect(view, &SourceView::longLineLeftPlainChanged, this, &frmHaupt::showSourceStatus);
+  showSourceStatus();
+}
+
+void frmHaupt::showSourceStatus() {
+  auto field = [this](QLabel*& label, const char* name) {
+    if (!label) {
+      label = new QLabel(statusBar());
+      label->setObjectName(QString::fromLatin1(name));
+      statusBar()->addPermanentWidget(label, 0);
+    }
+    return label;
+  };
+  std::string_view caption;
+  for (const Charset& c : kCharsets)
+    if (charset_ && std::string_view(c.name) == charset_) caption = c.caption;
+  const QString charset = fromUtf8(forcedCharsetText(caption));
+  field(lblStatusCharset_, "lblStatusCharset")->setText(charset);
+  lblStatusCharset_->setVisible(!charset.isEmpty());
+  const QString colours =
+      fromUtf8(longLinePlainText(static_cast<SourceView*>(txtSource_)->longLineLeftPlain()));
+  field(lblStatusColours_, "lblStatusColours")->setText(colours);
+  lblStatusColours_->setVisible(!colours.isEmpty());
 }
 
 void frmHaupt::mnuAnsichtEntferneJavaScript_Click() { lstRequest_Click(); }

@@ -179,6 +179,11 @@ class frmHaupt : public QMainWindow {
   // The deferred close: every close but the program's own is refused and retried by the timer.
   void Form_QueryUnload(bool& cancel, bool programUnload);
   void showResponse(const QString& text);
+  // The source view's status fields: a chosen character set, shown while one is chosen, and a
+  // line left without colours, while it is shown.
+  void showSourceStatus();
+  // "Zeilen umbrechen" and the other items of the source view under "Ansicht", after the rest.
+  void createSourceViewActions();
   // Saves and releases the index; the window is going. False when the save failed.
   bool releaseIndex();
   void applyLayout();
@@ -260,6 +265,8 @@ class frmHaupt : public QMainWindow {
   QLabel* lblStatusBlocked_ = nullptr;
   // The character set chosen under "Zeichensatz"; null for the automatic detection.
   const char* charset_ = nullptr;
+  QLabel* lblStatusCharset_ = nullptr;
+  QLabel* lblStatusColours_ = nullptr;
   LiveRefresh* liveRefresh_ = nullptr;
   QPointer<ComparisonWindow> comparison_;
 

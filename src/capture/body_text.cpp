@@ -110,7 +110,9 @@ BodyUtf8 bodyUtf8(std::string_view body) {
       result.prefilterSafe = result.prefilterSafe && !check.otherCaseOfAscii;
       return result;
     }
-    if (!declared) {  // undeclared and not UTF-8: Windows-1252
+    // Undeclared and not UTF-8: Windows-1252 unless the detector chose another set, whose text
+    // only decodeBody gives.
+    if (!declared && guessSingleByteEncoding(body) == BodyEncoding::Windows1252) {
       result.kind = BodyUtf8::Kind::Windows1252;
       return result;
     }

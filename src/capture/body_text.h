@@ -11,7 +11,8 @@ struct BodyUtf8 {
   enum class Kind {
     Same,         // `text` is the UTF-8 of the shown text as it is
     Windows1252,  // `text` is Windows-1252: one byte is one character; see appendUtf8Of1252
-    Decode,       // only decodeBody gives the shown text (UTF-16, invalid UTF-8, NUL bytes)
+    Decode,  // only decodeBody gives the shown text (UTF-16, invalid UTF-8, NUL bytes, a detected
+             // Cyrillic, Greek or Central European set)
   };
   Kind kind = Kind::Decode;
   std::string_view text;  // the body without its byte-order mark

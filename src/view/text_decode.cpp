@@ -285,7 +285,7 @@ BodyEncoding detectBodyEncoding(std::string_view bytes, bool* declared) {
   std::optional<Declared> d = declaredEncoding(bytes);
   if (declared) *declared = d.has_value();
   if (d) return d->encoding;
-  return isValidUtf8(bytes) ? BodyEncoding::Utf8 : BodyEncoding::Windows1252;
+  return isValidUtf8(bytes) ? BodyEncoding::Utf8 : guessSingleByteEncoding(bytes);
 }
 
 std::u16string decodeUtf8Lenient(std::string_view bytes) {
@@ -332,11 +332,20 @@ std::u16string decodeBody(std::string_view bytes) {
         return decodeUtf16(text, false);
       case BodyEncoding::Utf16Be:
         return decodeUtf16(text, true);
-      case BodyEncoding::Windows1252:
+      default:  // only Windows-1252 is declared among the single-byte sets
         return decodeWindows1252(text);
     }
   }
-  return decodeLine(bytes);
+  std::u16string out;
+  if (utf8Into(bytes, out, true)) return out;
+  // The failed attempt left a buffer of the right size whose pages are already mapped.
+  out.resize(bytes.size());
+  const BodyEncoding guess = guessSingleByteEncoding(bytes);
+  if (guess == BodyEncoding::Windows1252)
+    write1252(bytes, out.data());
+  else
+    writeSingleByte(bytes, guess, out.data());
+  return out;
 }
 
 std::u16string unifyLineEnds(std::u16string_view text) {

@@ -1,7 +1,8 @@
 // Turns the bytes of a response body or a request-log line into display text.
 //
 // The logs carry no encoding of their own: a body is decoded by its byte-order mark, else by the
-// charset its <meta> tag declares, else as UTF-8 when it is valid UTF-8, else as Windows-1252.
+// charset its <meta> tag declares, else as UTF-8 when it is valid UTF-8, else by what the
+// character set detector makes of it among the single-byte sets below, Windows-1252 by default.
 // A zero byte must not end the text in the views, so U+0000 is shown as U+2400 (␀).
 #pragma once
 
@@ -13,7 +14,20 @@ namespace korva {
 inline constexpr char16_t kNulPlaceholder = u'\u2400';
 inline constexpr char16_t kReplacementChar = u'\uFFFD';
 
-enum class BodyEncoding { Utf8, Utf16Le, Utf16Be, Windows1252 };
+enum class BodyEncoding {
+  Utf8,
+  Utf16Le,
+  Utf16Be,
+  Windows1252,
+  // The single-byte sets the detector may choose for an undeclared body.
+  Windows1250,
+  Iso8859_2,
+  Windows1251,
+  Koi8R,
+  Iso8859_5,
+  Windows1253,
+  Iso8859_7,
+};
 
 // The encoding decodeBody uses for these bytes, by the first rule that applies:
 // 1. a byte-order mark (EF BB BF, FF FE, FE FF);
@@ -21,7 +35,7 @@ enum class BodyEncoding { Utf8, Utf16Le, Utf16Be, Windows1252 };
 //    that starts within the first 1024 bytes and names a known charset: utf-8/utf8 give UTF-8;
 //    iso-8859-1, latin1, us-ascii, windows-1252, cp1252 give Windows-1252; others are skipped;
 // 3. UTF-8 when the bytes are valid UTF-8;
-// 4. Windows-1252.
+// 4. guessSingleByteEncoding.
 // `declared` tells whether rule 1 or 2 decided.
 BodyEncoding detectBodyEncoding(std::string_view bytes, bool* declared = nullptr);
 
@@ -41,9 +55,19 @@ std::u16string decodeLine(std::string_view bytes);
 // result are the text box's positions.
 std::u16string unifyLineEnds(std::u16string_view text);
 
+// An undeclared body that is not UTF-8: a Central European, Cyrillic or Greek set when the
+// detector (uchardet) names one and enough of the body's high bytes read differently in it than
+// in Windows-1252; else Windows-1252. Only a sample of the body is read (see charset_detect.cpp).
+BodyEncoding guessSingleByteEncoding(std::string_view bytes);
+
 // The individual decoders, each replacing U+0000 by U+2400.
 std::u16string decodeUtf8Lenient(std::string_view bytes);
 std::u16string decodeWindows1252(std::string_view bytes);
 std::u16string decodeUtf16(std::string_view bytes, bool bigEndian);
+// One of the single-byte sets, Windows-1252 included; bytes the set leaves unassigned become
+// U+FFFD. Any other encoding decodes as Windows-1252.
+std::u16string decodeSingleByte(std::string_view bytes, BodyEncoding encoding);
+// The same into dst, which has room for bytes.size() units.
+void writeSingleByte(std::string_view bytes, BodyEncoding encoding, char16_t* dst);
 
 }  // namespace korva

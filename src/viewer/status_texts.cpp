@@ -82,4 +82,18 @@ std::string blockedText(int count) {
          (count == 1 ? " Anfrage blockiert" : " Anfragen blockiert");
 }
 
+std::string forcedCharsetText(std::string_view caption) {
+  if (caption.empty()) return {};
+  // The set's own name is in parentheses behind the language, when there is one.
+  const std::size_t open = caption.rfind('(');
+  const std::size_t close = caption.rfind(')');
+  if (open != std::string_view::npos && close != std::string_view::npos && close > open)
+    caption = caption.substr(open + 1, close - open - 1);
+  return "Zeichensatz: " + std::string(caption) + " (fest)";
+}
+
+std::string longLinePlainText(bool leftPlain) {
+  return leftPlain ? "Sehr lange Zeile: nicht eingefärbt" : "";
+}
+
 }  // namespace korva

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "index/clsIndex.h"
 
@@ -29,5 +30,13 @@ std::string responseText(bool found, std::uint64_t bodySize);
 
 // The requests the rendered view kept from the network for this page; empty for none.
 std::string blockedText(int count);
+
+// A character set the user chose instead of the automatic one, by its menu caption:
+// "Kyrillisch (Windows-1251)" gives "Zeichensatz: Windows-1251 (fest)", "UTF-8" gives
+// "Zeichensatz: UTF-8 (fest)". Empty for no caption (the automatic detection).
+std::string forcedCharsetText(std::string_view caption);
+
+// The source view left a line without colours for its length; empty when it did not.
+std::string longLinePlainText(bool leftPlain);
 
 }  // namespace korva

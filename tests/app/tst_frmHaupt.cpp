@@ -18,6 +18,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QTextBlock>
+#include <QTextLayout>
 #include <QTimer>
 #include <QTreeWidget>
 #include <memory>
@@ -33,6 +34,7 @@
 #include "view/charset.h"
 #include "view/clsTextBox.h"
 #include "view/rendered_view.h"
+#include "view/source_view.h"
 
 using korva::frmHaupt;
 using korva::UserDialogs;
@@ -640,7 +642,8 @@ class TestFrmHaupt : public QObject {
   void chosenCharacterSetRedisplaysTheResponse() {
     Started s;
     s.dir.write("HtmlRequest.log", makeRequestLine(makeKey(1)) + makeRequestLine(makeKey(2)));
-    // Greek and Japanese without a declaration: the detection takes them for Windows-1252.
+    // Greek and Japanese without a declaration: the detection finds the Greek, not the Japanese,
+    // which it leaves as Windows-1252.
     s.dir.write("HtmlResponse.log", makeBlock(makeKey(1), "<p>\xC1\xE8\xDE\xED\xE1</p>\r\n") +
                                         makeBlock(makeKey(2), "\x93\xFA\x96\x7B\r\n"));
     s.start();
@@ -649,16 +652,107 @@ class TestFrmHaupt : public QObject {
       QVERIFY2(w.findChild<QAction*>(QStringLiteral("mnuZeichensatz_") + QLatin1String(c.name)),
                c.name);
     QVERIFY(action(w, "mnuZeichensatzAutomatisch")->isChecked());
+    auto* charsetField = w.findChild<QLabel*>(QStringLiteral("lblStatusCharset"));
+    QVERIFY(!charsetField || charsetField->isHidden());
     select(w, 0);
-    QCOMPARE(sourceText(w), QStringLiteral("<p>Áèĩíá</p>\n").replace(u'ĩ', u'Þ'));
-    action(w, "mnuZeichensatz_ISO-8859-7")->trigger();
-    QVERIFY(!action(w, "mnuZeichensatzAutomatisch")->isChecked());
     QCOMPARE(sourceText(w), QStringLiteral("<p>Αθήνα</p>\n"));
+    action(w, "mnuZeichensatz_windows-1252")->trigger();
+    QVERIFY(!action(w, "mnuZeichensatzAutomatisch")->isChecked());
+    QCOMPARE(sourceText(w), QStringLiteral("<p>Áèĩíá</p>\n").replace(u'ĩ', u'Þ'));
+    charsetField = child<QLabel>(w, "lblStatusCharset");
+    QCOMPARE(charsetField->text(), QStringLiteral("Zeichensatz: Windows-1252 (fest)"));
+    QVERIFY(!charsetField->isHidden());
     select(w, 1);  // the choice stays for the next request
     action(w, "mnuZeichensatz_Shift_JIS")->trigger();
     QCOMPARE(sourceText(w), QStringLiteral("日本\n"));
+    QCOMPARE(charsetField->text(), QStringLiteral("Zeichensatz: Shift-JIS (fest)"));
     action(w, "mnuZeichensatzAutomatisch")->trigger();
     QCOMPARE(sourceText(w), QStringLiteral("\u201C\u00FA\u2013{\n"));
+    QVERIFY(charsetField->isHidden());
+  }
+
+  void sourceViewNumbersItsLinesAndWrapsOnlyWhenAsked() {
+    Started s;
+    std::string lines;
+    for (int i = 0; i < 1200; ++i) lines += "<p>" + std::to_string(i) + "</p>\r\n";
+    s.dir.write("HtmlRequest.log", makeRequestLine(makeKey(1)) + makeRequestLine(makeKey(2)));
+    s.dir.write("HtmlResponse.log", makeBlock(makeKey(1), "<p>" + std::string(4000, 'x') + "</p>") +
+                                        makeBlock(makeKey(2), lines));
+    s.start();
+    frmHaupt& w = *s.window;
+    QMenu* ansicht = child<QMenu>(w, "mnuAnsicht");
+    QAction* wrap = action(w, "mnuAnsichtZeilenUmbrechen");
+    // After the items that were there before; checked: the wrapped view stays the default.
+    QVERIFY(ansicht->actions().indexOf(wrap) >
+            ansicht->actions().indexOf(child<QMenu>(w, "mnuAnsichtZeichensatz")->menuAction()));
+    QVERIFY(wrap->isCheckable() && wrap->isChecked());
+    action(w, "mnuAnsichtBrowserQuelltext")->trigger();  // the source view is up
+    auto* view = child<korva::SourceView>(w, "txtSource_");
+    select(w, 0);
+    QCoreApplication::processEvents();
+    QCOMPARE(view->horizontalScrollBar()->maximum(), 0);
+    wrap->trigger();
+    QCoreApplication::processEvents();
+    QVERIFY(view->horizontalScrollBar()->isVisible());
+    QVERIFY(view->horizontalScrollBar()->maximum() > 0);
+    wrap->trigger();
+    QCoreApplication::processEvents();
+    QCOMPARE(view->horizontalScrollBar()->maximum(), 0);
+
+    select(w, 1);
+    QCoreApplication::processEvents();
+    QWidget* gutter = view->lineNumberArea();
+    QVERIFY(gutter->isVisible());
+    const int needed = view->fontMetrics().horizontalAdvance(QStringLiteral("1201"));
+    QVERIFY2(gutter->width() >= needed, qPrintable(QString::number(gutter->width())));
+    QCOMPARE(view->viewport()->geometry().left(), gutter->geometry().right() + 1);
+  }
+
+  void sourceViewColoursWhatIsInViewOnLightAndDarkPalettes() {
+    Started s;
+    s.dir.write("HtmlRequest.log", makeRequestLine(makeKey(1)) + makeRequestLine(makeKey(2)));
+    s.dir.write("HtmlResponse.log",
+                makeBlock(makeKey(1),
+                          "<!DOCTYPE html><p class=\"x\">A &amp; B<!-- c --></p>\r\n"
+                          "<script>var s = 'x'; // c\r\n</script>") +
+                    makeBlock(makeKey(2), std::string(korva::SourceView::kColourLimit + 1, 'a')));
+    s.start();
+    frmHaupt& w = *s.window;
+    action(w, "mnuAnsichtBrowserQuelltext")->trigger();
+    auto* view = child<korva::SourceView>(w, "txtSource_");
+    select(w, 0);
+    std::vector<QColor> tagColours;
+    for (const QColor& base : {QColor(Qt::white), QColor(0x1E, 0x1E, 0x1E)}) {
+      QPalette palette = view->palette();
+      palette.setColor(QPalette::Base, base);
+      palette.setColor(QPalette::Text, base.lightness() > 128 ? Qt::black : Qt::white);
+      view->setPalette(palette);
+      view->viewport()->repaint();
+      const QTextBlock first = view->document()->firstBlock();
+      const auto ranges = first.layout()->formats();
+      const auto script = first.next().layout()->formats();
+      QVERIFY(ranges.size() >= 6);  // doctype, tag, attribute name and value, reference, comment
+      QVERIFY(script.size() >= 3);  // tags, string, comment
+      for (const auto& range : ranges + script) {
+        const QColor colour = range.format.foreground().color();
+        QVERIFY2(std::abs(colour.lightness() - base.lightness()) >= 90,
+                 qPrintable(colour.name() + QStringLiteral(" on ") + base.name()));
+        if (first.text().mid(range.start, range.length).endsWith(QStringLiteral("<p")))
+          tagColours.push_back(colour);
+      }
+    }
+    QCOMPARE(tagColours.size(), std::size_t{2});
+    QVERIFY(tagColours[0] != tagColours[1]);
+    QVERIFY(w.findChild<QLabel*>(QStringLiteral("lblStatusColours"))->isHidden());
+
+    select(w, 1);  // one line just over the limit: left plain, and the status bar says so
+    view->viewport()->repaint();
+    QVERIFY(view->document()->firstBlock().layout()->formats().isEmpty());
+    auto* field = child<QLabel>(w, "lblStatusColours");
+    QCOMPARE(field->text(), QStringLiteral("Sehr lange Zeile: nicht eingefärbt"));
+    QVERIFY(!field->isHidden());
+    select(w, 0);
+    QVERIFY(field->isHidden());
   }
 
   void liveRefreshListsAppendedRequestsAndKeepsTheSelection() {

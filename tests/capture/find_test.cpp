@@ -217,6 +217,9 @@ TEST(ResponseSearchTest, RegexCountsEqualTheDecodedPath) {
           "K\xE4se \x80 Bestellung 2023-01-02 \xFC"
           "ber\r\n",
       "undeclared K\xE4se kasse\r\n",  // not UTF-8: Windows-1252
+      "\xD1\xFA\xE5\xF8\xFC \xE6\xE5 \xE5\xF9\xB8 \xFD\xF2\xE8\xF5 "
+      "\xF4\xF0\xE0\xED\xF6\xF3\xE7\xF1\xEA\xE8\xF5 "
+      "\xE1\xF3\xEB\xEE\xEA, \xCC\xEE\xF1\xEA\xE2\xE0 kasse\r\n",  // undeclared: Windows-1251
       "\xEF\xBB\xBF"
       "BOM kasse \xC3\xA4\r\n",            // UTF-8 with its byte-order mark
       "\xFF\xFEk\0a\0s\0s\0e\0\r\0\n\0",   // UTF-16 little endian
@@ -273,6 +276,7 @@ TEST(ResponseSearchTest, RegexCountsEqualTheDecodedPath) {
                               "/stra\xC3\x9F"
                               "e/",
                               "/\\pL+/",
+                              "/\xD0\xBC\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0/",
                               "/\\C/"}) {
     const TextMatcher matcher = matcherForTerm(pattern);
     ASSERT_EQ(matcher.error(), "") << pattern;

@@ -215,5 +215,86 @@ TEST(DecodeLine, Utf8ExactlyWhenTheBytesAreValid) {
   EXPECT_GT(valid, 1000);  // the draw must reach both sides
 }
 
+// Undeclared single-byte bodies as browsers guess them; the rules before the guess still win.
+TEST(DecodeBody, GuessesUndeclaredSingleByteSets) {
+  struct Case {
+    const char* what;
+    std::string text;  // inside <p>
+    BodyEncoding encoding;
+    std::u16string shown;
+    bool declared = false;
+  };
+  const Case cases[] = {
+      {"cp1251 Russian",
+       "\xD1\xFA\xE5\xF8\xFC \xE6\xE5 \xE5\xF9\xB8 \xFD\xF2\xE8\xF5 \xEC\xFF\xE3\xEA\xE8\xF5 "
+       "\xF4\xF0\xE0\xED\xF6\xF3\xE7\xF1\xEA\xE8\xF5 \xE1\xF3\xEB\xEE\xEA, \xE4\xE0 "
+       "\xE2\xFB\xEF\xE5\xE9 \xF7\xE0\xFE. \xCC\xEE\xF1\xEA\xE2\xE0 - \xF1\xF2\xEE\xEB\xE8\xF6\xE0 "
+       "\xD0\xEE\xF1\xF1\xE8\xE8.",
+       BodyEncoding::Windows1251,
+       u"Съешь же ещё этих мягких французских булок, да выпей чаю. Москва - столица России."},
+      {"KOI8-R Russian",
+       "\xFB\xC9\xD2\xCF\xCB\xC1\xD1 \xDC\xCC\xC5\xCB\xD4\xD2\xC9\xC6\xC9\xCB\xC1\xC3\xC9\xD1 "
+       "\xC0\xD6\xCE\xD9\xC8 \xC7\xD5\xC2\xC5\xD2\xCE\xC9\xCA \xC4\xC1\xD3\xD4 "
+       "\xCD\xCF\xDD\xCE\xD9\xCA "
+       "\xD4\xCF\xCC\xDE\xCF\xCB \xD0\xCF\xC4\xDF\xA3\xCD\xD5 \xD3\xC5\xCC\xD8\xD3\xCB\xCF\xC7\xCF "
+       "\xC8\xCF\xDA\xD1\xCA\xD3\xD4\xD7\xC1.",
+       BodyEncoding::Koi8R,
+       u"Широкая электрификация южных губерний даст мощный толчок подъёму сельского хозяйства."},
+      {"cp1253 Greek",  // the ellipsis at 0x85 tells Windows-1253 from ISO-8859-7
+       "\xC7 \xA2\xED\xED\xE1 \xE5\xDF\xF0\xE5: \xAB\xCA\xE1\xEB\xE7\xEC\xDD\xF1\xE1\x85\xBB "
+       "\xCE\xE5\xF3\xEA\xE5\xF0\xDC\xE6\xF9 \xF4\xE7\xED \xF8\xF5\xF7\xEF\xF6\xE8\xFC\xF1\xE1 "
+       "\xE2\xE4\xE5\xEB\xF5\xE3\xEC\xDF\xE1.",
+       BodyEncoding::Windows1253, u"Η Άννα είπε: «Καλημέρα…» Ξεσκεπάζω την ψυχοφθόρα βδελυγμία."},
+      {"cp1250 Czech",
+       "P\xF8\xEDli\x9A \x9Elu\x9Dou\xE8k\xFD k\xF9\xF2 \xFAp\xECl \xEF\xE1"
+       "belsk\xE9 \xF3"
+       "dy. Dobr\xFD den, jak se m\xE1te? D\xECkuji, dob\xF8"
+       "e.",
+       BodyEncoding::Windows1250,
+       u"Příliš žluťoučký kůň úpěl ďábelské ódy. Dobrý den, jak se máte? Děkuji, dobře."},
+      {"cp1250 Polish",
+       "Za\xBF\xF3\xB3\xE6 g\xEA\x9Cl\xB9 ja\x9F\xF1. Pchn\xB9\xE6 w t\xEA \xB3\xF3"
+       "d\x9F je\xBF"
+       "a lub o\x9Cm skrzy\xF1 fig.",
+       BodyEncoding::Windows1250, u"Zażółć gęślą jaźń. Pchnąć w tę łódź jeża lub ośm skrzyń fig."},
+      {"cp1252 German",
+       "Falsches \xDC"
+       "ben von Xylophonmusik qu\xE4lt jeden gr\xF6\xDF"
+       "eren Zwerg. Gr\xFC\xDF"
+       "e aus M\xFCnchen.",
+       BodyEncoding::Windows1252,
+       u"Falsches Üben von Xylophonmusik quält jeden größeren Zwerg. Grüße aus München."},
+      {"cp1252 French",
+       "Voix ambigu\xEB d\x92un c\x9Cur qui au z\xE9phyr pr\xE9"
+       "f\xE8re les jattes de kiwis. \xC9t\xE9 \xE0 c\xF4t\xE9.",
+       BodyEncoding::Windows1252,
+       u"Voix ambiguë d’un cœur qui au zéphyr préfère les jattes de kiwis. Été à côté."},
+      // Few high bytes that the detector reads as ISO-8859-2 but that show the same there.
+      {"cp1252 short", "Caf\xE9", BodyEncoding::Windows1252, u"Café"},
+      {"cp1252 signs", "Koupil jsem 3 kusy \xA9 2020, cena 5 \x80 \x96 hotovo.",
+       BodyEncoding::Windows1252, u"Koupil jsem 3 kusy © 2020, cena 5 € – hotovo."},
+      {"pure ASCII", "Plain text only.", BodyEncoding::Utf8, u"Plain text only."},
+      {"valid UTF-8", "\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0", BodyEncoding::Utf8,
+       u"Москва"},
+      {"declared over the guess",
+       "<meta charset=windows-1252>\xCC\xEE\xF1\xEA\xE2\xE0 - \xF1\xF2\xEE\xEB\xE8\xF6\xE0 "
+       "\xD0\xEE\xF1\xF1\xE8\xE8, \xD1\xFA\xE5\xF8\xFC \xE6\xE5 \xE5\xF9\xB8 \xFD\xF2\xE8\xF5.",
+       BodyEncoding::Windows1252,
+       u"<meta charset=windows-1252>Ìîñêâà - ñòîëèöà Ðîññèè, Ñúåøü æå åù¸ ýòèõ.", true},
+  };
+  for (const Case& c : cases) {
+    const std::string body = "<html><head><title>T</title></head><body><p>" + c.text + "</p>";
+    bool declared = false;
+    EXPECT_EQ(detectBodyEncoding(body, &declared), c.encoding) << c.what;
+    EXPECT_EQ(declared, c.declared) << c.what;
+    EXPECT_EQ(decodeBody(body), u"<html><head><title>T</title></head><body><p>" + c.shown + u"</p>")
+        << c.what;
+  }
+  // What a set leaves unassigned is no character; NUL stays visible.
+  EXPECT_EQ(decodeSingleByte(std::string("\xD2\0\xC1", 3), BodyEncoding::Windows1253),
+            u"\uFFFD\u2400Α");
+  EXPECT_EQ(decodeSingleByte("\xE1", BodyEncoding::Iso8859_5), u"с");
+}
+
 }  // namespace
 }  // namespace korva

@@ -19,6 +19,9 @@ TEST(StatusTexts, CountsAndNumbersReadGerman) {
   EXPECT_EQ(indexStateText(IndexState::Unknown, 7), "");
   EXPECT_EQ(blockedText(0), "");
   EXPECT_EQ(blockedText(3), "3 Anfragen blockiert");
+  EXPECT_EQ(forcedCharsetText("Kyrillisch (Windows-1251)"), "Zeichensatz: Windows-1251 (fest)");
+  EXPECT_EQ(forcedCharsetText("UTF-8"), "Zeichensatz: UTF-8 (fest)");
+  EXPECT_EQ(forcedCharsetText(""), "");
 }
 
 TEST(StatusTexts, SizesRoundToOneDecimalAtTheUnitBorders) {
