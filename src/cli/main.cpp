@@ -12,6 +12,7 @@
 
 #include "capture/text_match.h"
 #include "index/file_error.h"
+#include "view/html_format.h"
 #include "viewer/status_texts.h"
 #include "viewer/viewer.h"
 
@@ -33,8 +34,10 @@ const char kUsage[] =
     "                                nur die passenden (Wörter müssen vorkommen, -Wort darf\n"
     "                                nicht vorkommen, /.../ ist ein regulärer Ausdruck); -n\n"
     "                                stellt die Zeilennummer (ab 0) und einen Tabulator voran\n"
-    "  show ZEILE [--no-scripts] [--no-comments]\n"
-    "                                Antwort der Anfrage in ZEILE (ab 0) ausgeben\n"
+    "  show ZEILE [--no-scripts] [--no-comments] [--formatted]\n"
+    "                                Antwort der Anfrage in ZEILE (ab 0) ausgeben; mit\n"
+    "                                --formatted als UTF-8 mit Zeilenumbrüchen und Einrückung\n"
+    "                                zwischen den Block-Tags, wie die Ansicht \"Formatiert\"\n"
     "  search SUCHBEGRIFF [--regex]  in allen Antworten suchen: je Treffer Zeile, Tabulator,\n"
     "                                Anzahl, Tabulator, Anfrage; /.../ ist ein regulärer Ausdruck\n"
     "\n"
@@ -178,7 +181,8 @@ bool parseRow(const std::string& text, long long& row) {
   return errno == 0;
 }
 
-int runShow(const std::string& folder, long long row, bool noScripts, bool noComments) {
+int runShow(const std::string& folder, long long row, bool noScripts, bool noComments,
+            bool formatted) {
   CliHost host;
   Viewer viewer(folder, host);
   viewer.loadRows();
@@ -193,9 +197,13 @@ int runShow(const std::string& folder, long long row, bool noScripts, bool noCom
   ShowOptions options;
   options.stripJavaScript = noScripts;
   options.stripComments = noComments;
-  options.decode = false;
+  options.decode = formatted;
   const RowResponse shown = viewer.showSelected(options);
-  return writeOut(shown.bytes) && std::fflush(stdout) == 0 ? kExitOk : kExitError;
+  // The formatted view exists as display text only, so it goes out as UTF-8 whatever the body's
+  // charset was.
+  const bool written =
+      formatted ? writeOut(utf8FromUtf16(formatHtml(shown.text).text)) : writeOut(shown.bytes);
+  return written && std::fflush(stdout) == 0 ? kExitOk : kExitError;
 }
 
 int run(int argc, char** argv) {
@@ -243,16 +251,18 @@ int run(int argc, char** argv) {
     if (command == "show" && args.size() >= 2) {
       long long row;
       if (!parseRow(args[1], row)) return usageError("ZEILE muss eine Zahl ab 0 sein");
-      bool noScripts = false, noComments = false;
+      bool noScripts = false, noComments = false, formatted = false;
       for (std::size_t i = 2; i < args.size(); ++i) {
         if (args[i] == "--no-scripts")
           noScripts = true;
         else if (args[i] == "--no-comments")
           noComments = true;
+        else if (args[i] == "--formatted")
+          formatted = true;
         else
           return usageError(("unbekannte Option: " + args[i]).c_str());
       }
-      return runShow(folder, row, noScripts, noComments);
+      return runShow(folder, row, noScripts, noComments, formatted);
     }
   } catch (const FileError& e) {
     std::fprintf(stderr, "Fehler: %s\n", e.what());
