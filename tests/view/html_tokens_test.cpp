@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -83,6 +84,19 @@ TEST(HtmlTokens, ChunksGiveTheKindsOfOnePass) {
       for (std::size_t k = 1; k < text.size(); k += round == 0 ? 1 : 1 + rng() % (round * 3))
         cuts.push_back(k);
       ASSERT_EQ(testing::chunkViolation(text, cuts), "") << "round " << round;
+    }
+    // Line by line without the breaks, as a highlighter is handed the text.
+    const testing::HtmlPass whole = testing::tokenizeInChunks(text, {});
+    HtmlState state;
+    for (std::size_t from = 0; from <= text.size();) {
+      const std::size_t end = std::min(text.find(u'\n', from), text.size());
+      state = tokenizeHtml(std::u16string_view(text).substr(from, end - from), state,
+                           [&](const HtmlToken& t) {
+                             for (std::size_t c = t.start; c < t.start + t.length; ++c)
+                               ASSERT_EQ(t.kind, whole.kinds[from + c]) << from + c;
+                           });
+      state = afterLineBreak(state);
+      from = end + 1;
     }
   }
 }
