@@ -7,7 +7,7 @@ build=$1
 filter=${2:-}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 status=0
-for program in index_bench retrieval_bench filters_bench decode_bench search_bench find_bench rows_bench layout_bench diff_bench \
+for program in index_bench retrieval_bench filters_bench decode_bench html_format_bench search_bench find_bench rows_bench layout_bench diff_bench \
                text_box_qtbench rendered_view_qtbench window_qtbench compare_qtbench live_refresh_qtbench; do
   [ -n "$filter" ] && [[ $program != *$filter* ]] && continue
   path=$(find "$build/bench" -name "$program" -type f -perm -u+x | head -n 1)

@@ -245,7 +245,7 @@ int runShow(const std::string& folder, long long row, bool noScripts, bool noCom
   ShowOptions options;
   options.stripJavaScript = noScripts;
   options.stripComments = noComments;
-  options.decode = false;
+  options.decode = formatted;
   const RowResponse shown = viewer.showSelected(options);
   return writeOut(formatted ? formattedBytes(shown.bytes) : shown.bytes) && std::fflush(stdout) == 0
              ? kExitOk

@@ -3,11 +3,15 @@
 //
 // It only inserts, never deletes, and only where a browser shows the page the same: between a
 // ">" and a "<" with nothing between them, next to the tag of a block element (div, p, li, td,
-// h1, ...; in the head also title, meta, link, script and style), so a new line never lands
-// between two inline elements such as <a>, <span> or <b>. The inserted characters are one "\n"
-// and two spaces per level of nesting of block elements. Nothing is inserted inside <pre> and
-// <listing>, the text of <textarea> and <title>, comments, attribute values or the contents of
-// <script> and <style>. Broken markup (a tag not closed at the end, a stray "<") stays as it is.
+// h1, ...), where white space is not shown. A line starts at a block's start tag and after its
+// end tag, after <br> and <hr>, and at a block's end tag when something inside it was put on a
+// line of its own; before the body begins, title, meta, link, base, script and style count as
+// blocks. So a new line never lands between two inline elements such as <a>, <span> or <b>, nor
+// between text and a tag. The inserted characters are one "\n" and two spaces per level of
+// nesting of block elements (an open <li>, <p> or <td> ends where the next one starts, as in
+// HTML). Nothing is inserted inside <pre> and <listing>, the text of <textarea> and <title>,
+// comments, attribute values or the contents of <script> and <style>. Broken markup (a tag not
+// closed at the end, a stray "<") stays as it is.
 #pragma once
 
 #include <cstddef>

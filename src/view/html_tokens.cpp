@@ -765,4 +765,9 @@ HtmlState tokenizeHtml(std::u16string_view chunk, HtmlState st, HtmlTokenSink si
   return st;
 }
 
+HtmlState afterLineBreak(HtmlState state) {
+  return tokenizeHtml(
+      u"\n", state, [](void*, const HtmlToken&) {}, nullptr);
+}
+
 }  // namespace korva

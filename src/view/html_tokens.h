@@ -85,6 +85,11 @@ using HtmlTokenSink = void (*)(void* context, const HtmlToken& token);
 // chunk) and returns the state after it.
 HtmlState tokenizeHtml(std::u16string_view chunk, HtmlState in, HtmlTokenSink sink, void* context);
 
+// The state after a line break that follows `state`. A highlighter that is handed each line
+// without its break (QSyntaxHighlighter) applies it between two lines, so that a script's "//"
+// comment or an open string ends with its line as it does in the whole text.
+HtmlState afterLineBreak(HtmlState state);
+
 template <typename Callback>
 HtmlState tokenizeHtml(std::u16string_view chunk, HtmlState in, Callback&& onToken) {
   using Fn = std::remove_reference_t<Callback>;

@@ -84,6 +84,22 @@ TEST_F(CliTest, ShowPrintsTheBodyAndAppliesTheFilters) {
   EXPECT_NE(past.err.find("Zeile 3 gibt es nicht"), std::string::npos);
 }
 
+// The line breaks go into the body's own bytes: a Windows-1252 page stays Windows-1252.
+TEST_F(CliTest, ShowFormattedBreaksLinesBetweenBlocksAfterTheFilters) {
+  dir.append("HtmlRequest.log", makeRequestLine(makeKey(4), "GET http://d.example/ HTTP/1.1"));
+  dir.append("HtmlResponse.log",
+             makeBlock(makeKey(4),
+                       "<html><body><!--c--><div><p>a <b>\xE4</b></p><pre><i>x</i>"
+                       "</pre><script>f()</script></div></body></html>\r\n"));
+  EXPECT_EQ(
+      cli(dir, {"show", "3", "--formatted"}).out,
+      "<html>\n  <body><!--c-->\n    <div>\n      <p>a <b>\xE4</b></p>\n"
+      "      <pre><i>x</i></pre>\n      <script>f()</script>\n    </div>\n  </body>\n</html>\r\n");
+  EXPECT_EQ(cli(dir, {"show", "3", "--no-comments", "--formatted", "--no-scripts"}).out,
+            "<html>\n  <body>\n    <div>\n      <p>a <b>\xE4</b></p>\n      <pre><i>x</i>"
+            "</pre>\n    </div>\n  </body>\n</html>\r\n");
+}
+
 TEST_F(CliTest, ShowWithoutAnIndexScansTheLog) {
   EXPECT_EQ(cli(dir, {"show", "1", "--no-comments"}).out,
             "<b>x</b><script>bad()</script>\r\ntwo\r\n");

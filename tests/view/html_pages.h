@@ -28,7 +28,7 @@ inline std::u16string makeHtmlPage(std::uint64_t seed, std::size_t size, bool on
       "<style>.a > .b { content: \"</p>\"; } /* <div> */</style>",
       "<section><h2>Titel</h2><article><header>Kopf</header><p>Absatz<br>Zeile</p><hr>"
       "<footer>Fuß</footer></article></section>",
-      "<div><p>offen<div>ohne Ende</div>",
+      "<div><p>offen<div>ohne Ende</div></div>",
       "<span><em>a</em><strong>b</strong><code>c</code></span>",
       "<dl><dt>Begriff<dd>Erklärung</dl><blockquote><p>Zitat</blockquote>",
       "</div></p></li>",

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "view/html_checks.h"
 #include "view/html_pages.h"
 
 namespace korva {
@@ -65,41 +67,6 @@ TEST(HtmlTokens, SnippetsGiveTheirTokens) {
   for (const auto& c : cases) EXPECT_EQ(describe(widen(c.html)), c.tokens) << c.html;
 }
 
-// The kind of every character and the state at the end, in one pass.
-struct Pass {
-  std::vector<HtmlTokenKind> kinds;
-  HtmlState end;
-};
-
-Pass inChunks(const std::u16string& text, const std::vector<std::size_t>& cuts) {
-  Pass pass;
-  pass.kinds.assign(text.size(), HtmlTokenKind::Text);
-  std::vector<bool> seen(text.size(), false);
-  HtmlState state;
-  std::size_t from = 0;
-  for (std::size_t k = 0; k <= cuts.size(); ++k) {
-    const std::size_t to = k < cuts.size() ? cuts[k] : text.size();
-    std::size_t covered = 0;
-    state = tokenizeHtml(std::u16string_view(text).substr(from, to - from), state,
-                         [&](const HtmlToken& t) {
-                           EXPECT_EQ(t.start, covered) << "tokens leave a gap";
-                           EXPECT_GT(t.length, 0u);
-                           covered = t.start + t.length;
-                           for (std::size_t c = t.start; c < covered; ++c)
-                             pass.kinds[from + c] = t.kind;
-                         });
-    EXPECT_EQ(covered, to - from) << "tokens do not cover the chunk";
-    // What a highlighter keeps between two lines.
-    const int stored = encode(state);
-    EXPECT_GE(stored, 0);
-    EXPECT_EQ(decode(stored), state);
-    state = decode(stored);
-    from = to;
-  }
-  pass.end = state;
-  return pass;
-}
-
 TEST(HtmlTokens, ChunksGiveTheKindsOfOnePass) {
   std::vector<std::u16string> texts;
   for (const char* s :
@@ -109,22 +76,27 @@ TEST(HtmlTokens, ChunksGiveTheKindsOfOnePass) {
   for (std::uint64_t seed = 1; seed <= 4; ++seed)
     texts.push_back(testing::makeHtmlPage(seed, 20000, seed % 2 == 0));
   std::mt19937_64 rng(7);
+  EXPECT_EQ(decode(-1), HtmlState{});
   for (const auto& text : texts) {
-    const Pass whole = inChunks(text, {});
-    EXPECT_EQ(decode(-1), HtmlState{});
     // Every single character a chunk of its own, then random cuts.
-    std::vector<std::size_t> each;
-    for (std::size_t k = 1; k < text.size(); ++k) each.push_back(k);
     for (int round = 0; round < 21; ++round) {
       std::vector<std::size_t> cuts;
-      if (round == 0) {
-        cuts = each;
-      } else {
-        for (std::size_t k = 1; k < text.size(); k += 1 + rng() % (round * 3)) cuts.push_back(k);
-      }
-      const Pass split = inChunks(text, cuts);
-      ASSERT_EQ(split.kinds, whole.kinds) << "round " << round;
-      EXPECT_EQ(split.end, whole.end);
+      for (std::size_t k = 1; k < text.size(); k += round == 0 ? 1 : 1 + rng() % (round * 3))
+        cuts.push_back(k);
+      ASSERT_EQ(testing::chunkViolation(text, cuts), "") << "round " << round;
+    }
+    // Line by line without the breaks, as a highlighter is handed the text.
+    const testing::HtmlPass whole = testing::tokenizeInChunks(text, {});
+    HtmlState state;
+    for (std::size_t from = 0; from <= text.size();) {
+      const std::size_t end = std::min(text.find(u'\n', from), text.size());
+      state = tokenizeHtml(std::u16string_view(text).substr(from, end - from), state,
+                           [&](const HtmlToken& t) {
+                             for (std::size_t c = t.start; c < t.start + t.length; ++c)
+                               ASSERT_EQ(t.kind, whole.kinds[from + c]) << from + c;
+                           });
+      state = afterLineBreak(state);
+      from = end + 1;
     }
   }
 }
