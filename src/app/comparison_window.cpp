@@ -2,64 +2,26 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QFontDatabase>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSplitter>
-#include <QTextBlock>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <tuple>
 
-#include "view/qt_text.h"
+#include "app/aligned_text_view.h"
 
 namespace korva {
 
 namespace {
 
-// Line backgrounds that read on a light and on a dark palette: a tint of the base colour.
-QColor tint(const QPalette& palette, int hue, int strength) {
-  const QColor base = palette.color(QPalette::Base);
-  const bool dark = base.lightness() < 128;
-  QColor c = QColor::fromHsv(hue, dark ? 160 : 90, dark ? 90 : 255);
-  const int a = std::clamp(strength, 0, 255);
-  return QColor((c.red() * a + base.red() * (255 - a)) / 255,
-                (c.green() * a + base.green() * (255 - a)) / 255,
-                (c.blue() * a + base.blue() * (255 - a)) / 255);
-}
-
-QColor lineColour(const QPalette& palette, LineMark mark) {
-  switch (mark) {
-    case LineMark::Removed:
-      return tint(palette, 0, 110);
-    case LineMark::Added:
-      return tint(palette, 120, 110);
-    case LineMark::Changed:
-      return tint(palette, 50, 110);
-    case LineMark::Filler:
-      return palette.color(QPalette::AlternateBase).darker(105);
-    case LineMark::Equal:
-      break;
-  }
-  return palette.color(QPalette::Base);
-}
-
-QPlainTextEdit* makeSide(QWidget* parent, const char* name) {
-  auto* view = new QPlainTextEdit(parent);
+AlignedTextView* makeSide(QWidget* parent, const char* name) {
+  auto* view = new AlignedTextView(parent);
   view->setObjectName(QLatin1String(name));
-  view->setReadOnly(true);
-  view->setUndoRedoEnabled(false);
-  view->setLineWrapMode(QPlainTextEdit::NoWrap);  // aligned lines stay aligned
-  view->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  font.setPointSizeF(10.5);
-  view->setFont(font);
   return view;
 }
 
@@ -134,7 +96,6 @@ ComparisonWindow::ComparisonWindow(QWidget* parent) : QWidget(parent, Qt::Window
         syncing_ = true;
         target->setValue(value);
         syncing_ = false;
-        markVisibleLines();
       });
     }
   }
@@ -165,8 +126,8 @@ void ComparisonWindow::start() {
   task_.reset();  // cancels and waits; its thread checks the cancel every few thousand steps
   comparison_ = Comparison{};
   current_ = 0;
-  left_->clear();
-  right_->clear();
+  left_->setSide(nullptr, 0);
+  right_->setSide(nullptr, 0);
   ComparisonSettings settings = settingsFor_(!unformatted_->isChecked());
   settings.ignoreWhitespace = whitespace_->isChecked();
   QPointer<ComparisonWindow> self(this);
@@ -188,9 +149,8 @@ void ComparisonWindow::finished() {
   if (!task_ || !task_->done()) return;
   comparison_ = task_->take();
   task_.reset();
-  left_->setPlainText(toQString(comparison_.left.text));
-  right_->setPlainText(toQString(comparison_.right.text));
-  markVisibleLines();
+  left_->setSide(&comparison_.left, 0);
+  right_->setSide(&comparison_.right, 120);
   updateStatus();
   if (!comparison_.changes.empty()) showChange(0);
 }
@@ -208,58 +168,13 @@ void ComparisonWindow::previousChange() {
 void ComparisonWindow::showChange(std::size_t index) {
   current_ = index + 1;
   const int line = static_cast<int>(comparison_.changes[index]);
-  for (QPlainTextEdit* view : {left_, right_}) {
-    QTextCursor cursor(view->document()->findBlockByNumber(line));
-    view->setTextCursor(cursor);
-  }
   // A few lines of what comes before the change stay in view.
-  syncing_ = true;
-  left_->verticalScrollBar()->setValue(std::max(0, line - 3));
-  right_->verticalScrollBar()->setValue(left_->verticalScrollBar()->value());
-  left_->horizontalScrollBar()->setValue(0);
-  right_->horizontalScrollBar()->setValue(0);
-  syncing_ = false;
-  markVisibleLines();
-  updateStatus();
-}
-
-void ComparisonWindow::markVisibleLines() {
-  // Only what is in view (plus a screen): two 20 MB responses may differ in many thousand lines.
-  const int first = left_->verticalScrollBar()->value();
-  const int rows = left_->viewport()->height() / std::max(1, left_->fontMetrics().height()) + 2;
-  const std::size_t begin = static_cast<std::size_t>(std::max(0, first - rows));
-  const std::size_t end = static_cast<std::size_t>(first + 2 * rows);
-  const AlignedText* sides[] = {&comparison_.left, &comparison_.right};
-  QPlainTextEdit* views[] = {left_, right_};
-  for (int s = 0; s < 2; ++s) {
-    const AlignedText& side = *sides[s];
-    QPlainTextEdit* view = views[s];
-    QList<QTextEdit::ExtraSelection> marks;
-    const std::size_t last = std::min(end, side.marks.size());
-    for (std::size_t line = begin; line < last; ++line) {
-      if (side.marks[line] == LineMark::Equal) continue;
-      QTextEdit::ExtraSelection mark;
-      mark.cursor = QTextCursor(view->document()->findBlockByNumber(static_cast<int>(line)));
-      mark.format.setBackground(lineColour(view->palette(), side.marks[line]));
-      mark.format.setProperty(QTextFormat::FullWidthSelection, true);
-      marks.push_back(mark);
-    }
-    auto at = std::lower_bound(side.changedChars.begin(), side.changedChars.end(), begin,
-                               [](const auto& c, std::size_t line) { return c.first < line; });
-    for (; at != side.changedChars.end() && at->first < last; ++at) {
-      if (at->second.end <= at->second.begin) continue;
-      const QTextBlock block = view->document()->findBlockByNumber(static_cast<int>(at->first));
-      QTextEdit::ExtraSelection chars;
-      chars.cursor = QTextCursor(block);
-      chars.cursor.setPosition(block.position() + static_cast<int>(at->second.begin));
-      chars.cursor.setPosition(block.position() + static_cast<int>(std::min<std::size_t>(
-                                                      at->second.end, block.length() - 1)),
-                               QTextCursor::KeepAnchor);
-      chars.format.setBackground(tint(view->palette(), s == 0 ? 0 : 120, 200));
-      marks.push_back(chars);
-    }
-    view->setExtraSelections(marks);
+  for (AlignedTextView* view : {left_, right_}) {
+    view->setCurrentLine(line);
+    view->setTopLine(std::max(0, line - 3));
+    view->horizontalScrollBar()->setValue(0);
   }
+  updateStatus();
 }
 
 QString ComparisonWindow::statusText() const { return lblStatus_->text(); }

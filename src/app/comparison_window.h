@@ -12,10 +12,11 @@
 
 class QCheckBox;
 class QLabel;
-class QPlainTextEdit;
 class QPushButton;
 
 namespace korva {
+
+class AlignedTextView;
 
 class ComparisonWindow : public QWidget {
   Q_OBJECT
@@ -41,8 +42,8 @@ class ComparisonWindow : public QWidget {
   void nextChange();
   void previousChange();
   QString statusText() const;
-  QPlainTextEdit* leftView() const { return left_; }
-  QPlainTextEdit* rightView() const { return right_; }
+  AlignedTextView* leftView() const { return left_; }
+  AlignedTextView* rightView() const { return right_; }
   QCheckBox* unformattedOption() const { return unformatted_; }
   QCheckBox* whitespaceOption() const { return whitespace_; }
 
@@ -53,7 +54,6 @@ class ComparisonWindow : public QWidget {
   void start();
   void finished();
   void showChange(std::size_t index);
-  void markVisibleLines();
   void updateStatus();
 
   Side sides_[2];
@@ -65,8 +65,8 @@ class ComparisonWindow : public QWidget {
 
   QLabel* lblLeft_ = nullptr;
   QLabel* lblRight_ = nullptr;
-  QPlainTextEdit* left_ = nullptr;
-  QPlainTextEdit* right_ = nullptr;
+  AlignedTextView* left_ = nullptr;
+  AlignedTextView* right_ = nullptr;
   QLabel* lblStatus_ = nullptr;
   QPushButton* cmdPrevious_ = nullptr;
   QPushButton* cmdNext_ = nullptr;

@@ -12,11 +12,23 @@ namespace {
 
 void putLine(AlignedText& side, std::u16string_view text, const TextLine* line, LineMark mark) {
   if (!side.marks.empty()) side.text.push_back(u'\n');
-  if (line) side.text.append(text.substr(line->begin, line->length));
+  side.lineStarts.push_back(side.text.size());
+  if (line) {
+    const std::u16string_view chars = text.substr(line->begin, line->length);
+    side.text.append(chars);
+    const auto tabs = static_cast<std::size_t>(std::count(chars.begin(), chars.end(), u'\t'));
+    side.longestLine = std::max(side.longestLine, chars.size() + 7 * tabs);
+  }
   side.marks.push_back(mark);
 }
 
 }  // namespace
+
+std::u16string_view AlignedText::line(std::size_t n) const {
+  if (n >= lineStarts.size()) return {};
+  const std::size_t end = n + 1 < lineStarts.size() ? lineStarts[n + 1] - 1 : text.size();
+  return std::u16string_view(text).substr(lineStarts[n], end - lineStarts[n]);
+}
 
 Comparison alignComparison(std::u16string_view oldText, std::u16string_view newText,
                            const TextDiff& diff) {

@@ -24,10 +24,14 @@ namespace korva {
 enum class LineMark : std::uint8_t { Equal, Removed, Added, Changed, Filler };
 
 struct AlignedText {
-  std::u16string text;          // the lines joined by "\n"; a filler line is empty
-  std::vector<LineMark> marks;  // one per line
+  std::u16string text;                  // the lines joined by "\n"; a filler line is empty
+  std::vector<LineMark> marks;          // one per line
+  std::vector<std::size_t> lineStarts;  // where each line starts in `text`
+  std::size_t longestLine = 0;          // in characters, a tab counted as 8
   // The changed characters of each Changed line: the line and its range in that line.
   std::vector<std::pair<std::size_t, CharRange>> changedChars;
+
+  std::u16string_view line(std::size_t n) const;
 };
 
 struct Comparison {
