@@ -24,7 +24,7 @@ class ComparisonWindow : public QWidget {
  public:
   struct Side {
     QString request;  // as the list shows it
-    RetrievedResponse block;
+    ResponseLocation block;
   };
   // What the settings of a comparison follow from the main window: the filters, the character
   // set, the formatted view. `formatted` tells whether the formatted text is compared.

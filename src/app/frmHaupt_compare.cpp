@@ -7,7 +7,6 @@
 
 #include "app/comparison_window.h"
 #include "app/frmHaupt.h"
-#include "app/user_dialogs.h"
 #include "view/charset.h"
 #include "view/html_format.h"
 #include "view/qt_text.h"
@@ -55,19 +54,13 @@ void frmHaupt::mnuVergleichenVergleichen_Click() {
     return;
   }
   if (!selected) return;
+  // Where the two blocks are; reading them, their filters, decoding and comparison run on the
+  // comparison's own thread.
   ComparisonWindow::Side sides[2];
-  try {
-    // Reading the two blocks is one seek each; their filters, decoding and comparison run on the
-    // comparison's own thread.
-    for (int i = 0; i < 2; ++i) {
-      const std::size_t row = i == 0 ? *marked : *selected;
-      sides[i].request = toQString(decodeLine(viewer_->capture().rows().entry(row)));
-      sides[i].block = viewer_->capture().retrieve(row);
-    }
-  } catch (const std::exception& e) {
-    dialogs_->messageBox(QString::fromUtf8(e.what()), UserDialogs::Icon::Warning,
-                         QStringLiteral("Korvashimtale"));
-    return;
+  for (int i = 0; i < 2; ++i) {
+    const std::size_t row = i == 0 ? *marked : *selected;
+    sides[i].request = toQString(decodeLine(viewer_->capture().rows().entry(row)));
+    sides[i].block = viewer_->capture().locate(row);
   }
   ShowOptions filters;
   filters.stripJavaScript = mnuAnsichtEntferneJavaScript->isChecked();

@@ -5,13 +5,18 @@
 #include <QAction>
 #include <QFutureWatcher>
 #include <QMenu>
+#include <QPlainTextDocumentLayout>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QThread>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "app/frmHaupt.h"
 #include "view/clsTextBox.h"
 #include "view/qt_text.h"
+#include "view/source_view.h"
 #include "view/text_decode.h"
 #include "view/text_search.h"
 
@@ -83,19 +88,41 @@ void frmHaupt::showSource(const SourcePlace& place) {
   formatPending_ = true;
   pendingPlace_ = place;
   const int generation = formatGeneration_;
-  auto* watcher = new QFutureWatcher<FormattedHtml>(this);
+  // The blocks of the formatted text are made on the thread too: for a million lines that takes
+  // seconds, and the window need only take the finished document.
+  struct Result {
+    QTextDocument* document = nullptr;
+    HtmlFormatMap map;
+  };
+  auto* watcher = new QFutureWatcher<Result>(this);
   connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation] {
     watcher->deleteLater();
-    if (generation != formatGeneration_) return;  // another response or mode came since
-    FormattedHtml formatted = watcher->future().takeResult();
+    Result result = watcher->future().takeResult();
+    if (generation != formatGeneration_) {  // another response or mode came since
+      delete result.document;
+      return;
+    }
     formatPending_ = false;
     txtSource_->setPlaceholderText(QString());
-    cSource->setText(toQString(formatted.text));
-    formatMap_ = std::move(formatted.map);
+    static_cast<SourceView*>(txtSource_)->adoptDocument(result.document);
+    formatMap_ = std::move(result.map);
     formattedShown_ = true;
     restorePlace(pendingPlace_);
   });
-  watcher->setFuture(QtConcurrent::run([text = plainText_] { return formatHtml(text); }));
+  QThread* window = thread();
+  watcher->setFuture(QtConcurrent::run([text = plainText_, window] {
+    FormattedHtml formatted = formatHtml(text);
+    Result result;
+    result.document = new QTextDocument;
+    result.document->setDocumentLayout(new QPlainTextDocumentLayout(result.document));
+    result.document->setUndoRedoEnabled(false);
+    result.document->setPlainText(toQString(formatted.text));
+    // Gives every block its layout object here; the view's own pass then only clears them.
+    for (QTextBlock b = result.document->begin(); b.isValid(); b = b.next()) b.layout();
+    result.document->moveToThread(window);
+    result.map = std::move(formatted.map);
+    return result;
+  }));
 }
 
 void frmHaupt::restorePlace(const SourcePlace& place) {

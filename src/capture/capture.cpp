@@ -130,13 +130,22 @@ std::string suggestedFileName(std::string_view requestText) {
   return name + ".html";
 }
 
-RetrievedResponse Capture::retrieve(std::size_t row) const {
-  if (row >= rows_.size()) return RetrievedResponse{{}, false};
-  const std::string_view key = rows_.key(row);
+ResponseLocation Capture::locate(std::size_t row) const {
+  ResponseLocation location;
+  if (row >= rows_.size()) return location;
+  location.path = path(kResponseLogName);
+  location.key = std::string(rows_.key(row));
   // Without an index every lookup is a scan from the start, as for a key not yet indexed.
-  const std::int64_t position = index_ ? index_->QueryIndex(key) : 0;
-  return retrieveResponse(path(kResponseLogName), key, position);
+  location.position = index_ ? index_->QueryIndex(location.key) : 0;
+  return location;
 }
+
+RetrievedResponse retrieveResponse(const ResponseLocation& location) {
+  if (location.key.empty()) return RetrievedResponse{{}, false};
+  return retrieveResponse(location.path, location.key, location.position);
+}
+
+RetrievedResponse Capture::retrieve(std::size_t row) const { return retrieveResponse(locate(row)); }
 
 RowResponse prepareResponse(RetrievedResponse retrieved, const ShowOptions& options) {
   RowResponse shown;

@@ -34,6 +34,15 @@ struct RowResponse {
 // unsafe in file names replaced by '_', plus ".html"; "antwort.html" when the path has none.
 std::string suggestedFileName(std::string_view requestText);
 
+// Where a row's response block is: what retrieveResponse needs, on any thread. An empty key for a
+// row out of range, which retrieves nothing.
+struct ResponseLocation {
+  std::string path;
+  std::string key;
+  std::int64_t position = 0;
+};
+RetrievedResponse retrieveResponse(const ResponseLocation& location);
+
 // The filters and the decoding of show() over a retrieved block; touches nothing but its
 // arguments.
 RowResponse prepareResponse(RetrievedResponse retrieved, const ShowOptions& options);
@@ -74,8 +83,10 @@ class Capture {
   // log when the key is not indexed), with the filters applied in order. A row out of range
   // shows nothing. Throws FileError when the response log cannot be read.
   RowResponse show(std::size_t row, const ShowOptions& options = {}) const;
-  // The same in two steps, so that the second can run on another thread: the block's bytes as
-  // retrieved (this thread: it reads the index and the rows), then prepareResponse() on them.
+  // The same in steps, so that all but the first can run on another thread: where the block of
+  // `row` is (this thread: it reads the index and the rows), its bytes as retrieved
+  // (retrieveResponse over the location), then prepareResponse() on them.
+  ResponseLocation locate(std::size_t row) const;
   RetrievedResponse retrieve(std::size_t row) const;
 
  private:

@@ -77,15 +77,34 @@ class SourceView::Gutter : public QWidget {
 SourceView::SourceView(QWidget* parent) : QPlainTextEdit(parent), gutter_(new Gutter(this)) {
   connect(this, &QPlainTextEdit::blockCountChanged, this, [this] { updateGutterWidth(); });
   connect(this, &QPlainTextEdit::updateRequest, this, &SourceView::updateGutter);
-  connect(document(), &QTextDocument::contentsChange, this, [this] {
-    if (!applying_) resetColours();
-  });
+  watchDocument();
   scanTimer_.setSingleShot(true);
   scanTimer_.setInterval(0);
   connect(&scanTimer_, &QTimer::timeout, this, &SourceView::continueScan);
   updateGutterWidth();
   choosePalette();
   resetColours();
+}
+
+void SourceView::watchDocument() {
+  connect(document(), &QTextDocument::contentsChange, this, [this] {
+    if (!applying_) resetColours();
+  });
+}
+
+void SourceView::adoptDocument(QTextDocument* document) {
+  // The view's first document belongs to its text control, which deletes it when replaced;
+  // later ones belong to the view.
+  QTextDocument* old = this->document();
+  const bool ours = old->parent() == this;
+  document->setParent(this);
+  document->setDefaultFont(font());
+  setDocument(document);
+  if (ours) old->deleteLater();
+  watchDocument();
+  updateGutterWidth(true);
+  resetColours();
+  viewport()->update();
 }
 
 QWidget* SourceView::lineNumberArea() const { return gutter_; }

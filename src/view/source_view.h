@@ -35,6 +35,11 @@ class SourceView : public QPlainTextEdit {
   // Wide enough for the highest line number of the text.
   int lineNumberAreaWidth() const;
 
+  // Shows `document`, which a thread of its own filled with a long text (building the blocks of
+  // a million lines takes seconds, which the window need not wait for); it must use a
+  // QPlainTextDocumentLayout and live on this view's thread by now. The view owns it from here.
+  void adoptDocument(QTextDocument* document);
+
   // Wrapped at the view's width (the default), or one row per line with a horizontal scroll bar.
   void setWrapped(bool wrapped);
   bool wrapped() const { return lineWrapMode() != QPlainTextEdit::NoWrap; }
@@ -76,6 +81,7 @@ class SourceView : public QPlainTextEdit {
   void colourBlock(const QTextBlock& block);
   void continueScan();
   void noteStep(qint64 ns);
+  void watchDocument();
 
   Gutter* gutter_;
   int digits_ = 0;  // of the highest line number the gutter is sized for

@@ -84,6 +84,7 @@ std::string changePositionText(std::size_t current, std::size_t count) {
 }
 
 std::string comparisonSummaryText(const Comparison& comparison) {
+  if (!comparison.error.empty()) return comparison.error;
   if (comparison.outcome == DiffOutcome::Cancelled) return "Vergleich abgebrochen";
   if (comparison.identical) return "Die Antworten sind gleich";
   std::string text = "+" + germanNumber(comparison.added) + " \u2212" +
@@ -95,12 +96,11 @@ std::string comparisonSummaryText(const Comparison& comparison) {
   return text;
 }
 
-ComparisonTask::ComparisonTask(RetrievedResponse oldBlock, RetrievedResponse newBlock,
+ComparisonTask::ComparisonTask(ResponseLocation oldBlock, ResponseLocation newBlock,
                                ComparisonSettings settings, std::function<void()> finished)
     : settings_(std::move(settings)), finished_(std::move(finished)) {
-  thread_ = std::thread([this, a = std::move(oldBlock), b = std::move(newBlock)]() mutable {
-    run(std::move(a), std::move(b));
-  });
+  thread_ = std::thread(
+      [this, a = std::move(oldBlock), b = std::move(newBlock)]() mutable { run(a, b); });
 }
 
 ComparisonTask::~ComparisonTask() {
@@ -113,16 +113,23 @@ Comparison ComparisonTask::take() {
   return std::move(result_);
 }
 
-void ComparisonTask::run(RetrievedResponse oldBlock, RetrievedResponse newBlock) {
-  auto text = [this](RetrievedResponse block) {
+void ComparisonTask::run(const ResponseLocation& oldBlock, const ResponseLocation& newBlock) {
+  auto text = [this](const ResponseLocation& location) {
     ShowOptions options = settings_.filters;
     options.decode = !settings_.decode;
-    RowResponse shown = prepareResponse(std::move(block), options);
+    RowResponse shown;
+    try {
+      shown = prepareResponse(retrieveResponse(location), options);
+    } catch (const std::exception& e) {
+      error_ = e.what();
+      cancel_ = true;
+      return std::u16string();
+    }
     std::u16string t = settings_.decode ? settings_.decode(shown.bytes) : std::move(shown.text);
     return settings_.transform && !cancel_ ? settings_.transform(std::move(t)) : t;
   };
-  const std::u16string a = text(std::move(oldBlock));
-  const std::u16string b = cancel_ ? std::u16string() : text(std::move(newBlock));
+  const std::u16string a = text(oldBlock);
+  const std::u16string b = cancel_ ? std::u16string() : text(newBlock);
   TextDiffOptions options;
   options.ignoreWhitespaceChanges = settings_.ignoreWhitespace;
   options.timeLimit = settings_.timeLimit;
@@ -131,6 +138,7 @@ void ComparisonTask::run(RetrievedResponse oldBlock, RetrievedResponse newBlock)
   if (diff.outcome == DiffOutcome::Cancelled || cancel_) {
     result_ = Comparison{};
     result_.outcome = DiffOutcome::Cancelled;
+    result_.error = error_;
   } else {
     result_ = alignComparison(a, b, diff);
   }

@@ -40,6 +40,7 @@ struct Comparison {
   std::size_t added = 0, removed = 0;
   bool identical = false;
   DiffOutcome outcome = DiffOutcome::Complete;
+  std::string error;  // why a response could not be read (the outcome is Cancelled then)
 };
 
 // `diff` compares `oldText` and `newText` with DiffLineEnds::Display.
@@ -67,8 +68,9 @@ struct ComparisonSettings {
 // ready (also after a cancel); the owner then takes it on its own thread.
 class ComparisonTask {
  public:
-  ComparisonTask(RetrievedResponse oldBlock, RetrievedResponse newBlock,
-                 ComparisonSettings settings, std::function<void()> finished);
+  // Reads both blocks on its thread too: two responses of 20 MB take longer to read than a frame.
+  ComparisonTask(ResponseLocation oldBlock, ResponseLocation newBlock, ComparisonSettings settings,
+                 std::function<void()> finished);
   // Cancels and waits for the thread, which checks the cancel often.
   ~ComparisonTask();
   ComparisonTask(const ComparisonTask&) = delete;
@@ -80,13 +82,14 @@ class ComparisonTask {
   Comparison take();
 
  private:
-  void run(RetrievedResponse oldBlock, RetrievedResponse newBlock);
+  void run(const ResponseLocation& oldBlock, const ResponseLocation& newBlock);
 
   ComparisonSettings settings_;
   std::function<void()> finished_;
   std::atomic<bool> cancel_{false};
   std::atomic<bool> done_{false};
   Comparison result_;
+  std::string error_;
   std::thread thread_;
 };
 

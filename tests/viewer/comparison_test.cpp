@@ -69,14 +69,18 @@ TEST(ComparisonTest, LinesAlignWithFillersAndEachRunOfChangesCountsOnce) {
   EXPECT_EQ(comparisonSummaryText(cmp), "+1 \u22121 Zeilen");
 }
 
-TEST(ComparisonTest, TaskPreparesBothSidesOnItsThreadAndACancelEndsIt) {
-  auto run = [](ComparisonSettings settings, std::string a, std::string b,
-                std::function<void()> afterCancel) {
+TEST(ComparisonTest, TaskReadsAndPreparesBothSidesOnItsThreadAndACancelEndsIt) {
+  TempDir dir;
+  // Both blocks in a log of their own, found by a scan from its start.
+  auto run = [&](ComparisonSettings settings, const std::string& a, const std::string& b,
+                 std::function<void()> afterCancel, const std::string& log = "HtmlResponse.log") {
+    dir.write("HtmlResponse.log", makeBlock(makeKey(1), a) + makeBlock(makeKey(2), b));
     std::mutex m;
     std::condition_variable cv;
     bool finished = false;
-    ComparisonTask task(RetrievedResponse{std::move(a), true},
-                        RetrievedResponse{std::move(b), true}, std::move(settings), [&] {
+    const std::string path = dir.path() + "/" + log;
+    ComparisonTask task(ResponseLocation{path, makeKey(1), 0},
+                        ResponseLocation{path, makeKey(2), 0}, std::move(settings), [&] {
                           std::lock_guard<std::mutex> lock(m);
                           finished = true;
                           cv.notify_all();
@@ -97,6 +101,7 @@ TEST(ComparisonTest, TaskPreparesBothSidesOnItsThreadAndACancelEndsIt) {
   // The filters and the transform run on both sides: a comment is all that differs.
   Comparison same = run(filtered, "<p>a</p><!-- 1 -->\r\n", "<p>a</p><!-- 2 -->\r\n", nullptr);
   EXPECT_TRUE(same.identical);
+  EXPECT_EQ(same.left.line(same.left.marks.size() - 1), u"end");
   EXPECT_EQ(comparisonSummaryText(same), "Die Antworten sind gleich");
   // The task waits in its first step until the cancel is set, so that the cancel comes first.
   std::promise<void> cancelSet;
@@ -107,11 +112,15 @@ TEST(ComparisonTest, TaskPreparesBothSidesOnItsThreadAndACancelEndsIt) {
     return std::u16string(bytes.begin(), bytes.end());
   };
   std::string big(200000, 'x');
-  for (std::size_t i = 0; i < big.size(); i += 8) big[i] = '\n';
-  Comparison cancelled = run(gated, big, big + "y", [&] { cancelSet.set_value(); });
+  for (std::size_t i = 0; i < big.size(); i += 8) big.replace(i, 2, "\r\n");
+  Comparison cancelled = run(gated, big, big + "y\r\n", [&] { cancelSet.set_value(); });
   EXPECT_EQ(cancelled.outcome, DiffOutcome::Cancelled);
   EXPECT_TRUE(cancelled.left.marks.empty());
   EXPECT_EQ(comparisonSummaryText(cancelled), "Vergleich abgebrochen");
+  // A log that cannot be read is said, not compared.
+  Comparison unread = run(ComparisonSettings{}, "a\r\n", "b\r\n", nullptr, "missing.log");
+  EXPECT_EQ(unread.outcome, DiffOutcome::Cancelled);
+  EXPECT_NE(comparisonSummaryText(unread).find("missing.log"), std::string::npos);
 }
 
 struct QuietHost : ViewerHost {
