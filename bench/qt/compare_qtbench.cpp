@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
     window.findChild<QAction*>(QStringLiteral("mnuAnsichtFormatiert"))->trigger();
     select(window, 0);
     QCoreApplication::processEvents();
-    double best = 1e9, worstStall = 0;
+    double best = 1e9, bestWhole = 1e9, worstStall = 0;
     for (int i = 0; i < 3; ++i) {
       select(window, 0);
       QCoreApplication::processEvents();
@@ -132,13 +132,15 @@ int main(int argc, char** argv) {
       select(window, 1);
       waitFor([&] { return window.formattedShown(); });
       best = std::min(best, static_cast<double>(timer.nsecsElapsed()) / 1e6);
+      waitFor([&] { return !window.formattingPending(); });
+      bestWhole = std::min(bestWhole, static_cast<double>(timer.nsecsElapsed()) / 1e6);
       settle();  // the stall counts until the view is idle again: its first paint is in it
       worstStall = std::max(worstStall, static_cast<double>(watch.longest));
     }
     std::printf(
-        "click to the formatted source view, 30 MB single-line page: %.0f ms (best of 3); "
-        "longest event-loop stall meanwhile %.0f ms\n",
-        best, worstStall);
+        "click to the formatted source view, 30 MB single-line page: first lines shown %.0f ms, "
+        "the whole text %.0f ms (best of 3); longest event-loop stall meanwhile %.0f ms\n",
+        best, bestWhole, worstStall);
 
     for (int pair : {2, 4}) {
       for (bool formatted : {true, false}) {
@@ -146,7 +148,7 @@ int main(int argc, char** argv) {
         window.findChild<QAction*>(QStringLiteral("mnuVergleichenVormerken"))->trigger();
         select(window, pair + 1);
         // The main window's own display of the big response first: it is not the comparison's.
-        waitFor([&] { return window.formattedShown(); });
+        waitFor([&] { return !window.formattingPending(); });
         settle();
         double ms = 1e9, stall = 0;
         std::size_t changes = 0;

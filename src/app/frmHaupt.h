@@ -65,7 +65,8 @@ class frmHaupt : public QMainWindow {
   void mnuAnsichtEntferneKommentare_Click();
   // "Formatiert": the source view shows the response pretty-printed, keeping the reader's place.
   void mnuAnsichtFormatiert_Click();
-  // The source view holds the formatted text / waits for it (a big body formats on a thread).
+  // The source view shows formatted text (of a big body perhaps only its first lines yet) / waits
+  // for the whole of it (a big body formats on a thread).
   bool formattedShown() const;
   bool formattingPending() const;
   void lstRequest_Click();
@@ -222,6 +223,7 @@ class frmHaupt : public QMainWindow {
   bool formatPending_ = false;
   int formatGeneration_ = 0;
   SourcePlace pendingPlace_;
+  bool placeShown_ = false;       // the pending place was shown among the first formatted lines
   bool suppressDisplay_ = false;  // a selection restored after filtering shows nothing anew
   QString allSearchTerm_;
   // The key event last seen by the key preview and the widget it was delivered to.

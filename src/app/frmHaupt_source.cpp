@@ -7,11 +7,13 @@
 #include <QMenu>
 #include <QPlainTextDocumentLayout>
 #include <QPlainTextEdit>
+#include <QPromise>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QThread>
 #include <QtConcurrent/QtConcurrentRun>
+#include <memory>
 
 #include "app/frmHaupt.h"
 #include "view/clsTextBox.h"
@@ -27,6 +29,8 @@ namespace {
 // Bodies up to this many characters are formatted at once; more could hold the window longer
 // than a frame.
 constexpr std::size_t kFormatInline = 256 * 1024;
+// Lines of a big formatted text shown before the whole of it is ready.
+constexpr int kHeadLines = 3000;
 
 }  // namespace
 
@@ -87,41 +91,75 @@ void frmHaupt::showSource(const SourcePlace& place) {
   txtSource_->setPlaceholderText(QStringLiteral("Wird formatiert …"));
   formatPending_ = true;
   pendingPlace_ = place;
+  placeShown_ = false;
   const int generation = formatGeneration_;
   // The blocks of the formatted text are made on the thread too: for a million lines that takes
-  // seconds, and the window need only take the finished document.
+  // seconds. The window takes the first lines as soon as they are formatted, then the whole
+  // document; the first is a prefix of the second, so positions and lines stay where they were.
   struct Result {
     QTextDocument* document = nullptr;
-    HtmlFormatMap map;
+    std::shared_ptr<const HtmlFormatMap> map;
+    bool whole = false;
   };
   auto* watcher = new QFutureWatcher<Result>(this);
-  connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation] {
-    watcher->deleteLater();
-    Result result = watcher->future().takeResult();
+  connect(watcher, &QFutureWatcherBase::resultReadyAt, this, [this, watcher, generation](int i) {
+    const Result result = watcher->future().resultAt(i);
     if (generation != formatGeneration_) {  // another response or mode came since
       delete result.document;
       return;
     }
-    formatPending_ = false;
+    auto* view = static_cast<SourceView*>(txtSource_);
+    const int scroll = txtSource_->verticalScrollBar()->value();
+    const QTextCursor before = txtSource_->textCursor();
+    const int anchor = before.anchor(), position = before.position();
     txtSource_->setPlaceholderText(QString());
-    static_cast<SourceView*>(txtSource_)->adoptDocument(result.document);
-    formatMap_ = std::move(result.map);
+    view->adoptDocument(result.document);
+    formatMap_ = *result.map;
     formattedShown_ = true;
-    restorePlace(pendingPlace_);
+    if (!result.whole) {
+      // The place now if it is among the first lines, else once the whole text is there.
+      const auto length = static_cast<std::size_t>(result.document->characterCount());
+      placeShown_ = pendingPlace_.keep && formatMap_.toFormatted(std::max(
+                                              pendingPlace_.top, pendingPlace_.selEnd)) < length;
+      if (placeShown_) restorePlace(pendingPlace_);
+      return;
+    }
+    formatPending_ = false;
+    if (pendingPlace_.keep && !placeShown_) {
+      restorePlace(pendingPlace_);
+      return;
+    }
+    // What the reader sees of the first lines stays as it is.
+    QTextCursor cursor(result.document);
+    cursor.setPosition(anchor);
+    cursor.setPosition(position, QTextCursor::KeepAnchor);
+    txtSource_->setTextCursor(cursor);
+    txtSource_->verticalScrollBar()->setValue(scroll);
+    if (pendingPlace_.matches) updateSourceMatches();
   });
+  connect(watcher, &QFutureWatcherBase::finished, watcher, &QObject::deleteLater);
   QThread* window = thread();
-  watcher->setFuture(QtConcurrent::run([text = plainText_, window] {
+  watcher->setFuture(QtConcurrent::run([text = plainText_, window](QPromise<Result>& promise) {
     FormattedHtml formatted = formatHtml(text);
-    Result result;
-    result.document = new QTextDocument;
-    result.document->setDocumentLayout(new QPlainTextDocumentLayout(result.document));
-    result.document->setUndoRedoEnabled(false);
-    result.document->setPlainText(toQString(formatted.text));
-    // Gives every block its layout object here; the view's own pass then only clears them.
-    for (QTextBlock b = result.document->begin(); b.isValid(); b = b.next()) b.layout();
-    result.document->moveToThread(window);
-    result.map = std::move(formatted.map);
-    return result;
+    auto map = std::make_shared<const HtmlFormatMap>(std::move(formatted.map));
+    auto document = [&](std::u16string_view chars) {
+      auto* doc = new QTextDocument;
+      doc->setDocumentLayout(new QPlainTextDocumentLayout(doc));
+      doc->setUndoRedoEnabled(false);
+      doc->setPlainText(toQString(chars));
+      // Gives every block its layout object here; the view's own pass then only clears them.
+      for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) b.layout();
+      doc->moveToThread(window);
+      return doc;
+    };
+    // A few screens' worth of lines first.
+    std::size_t head = 0;
+    for (int lines = 0; lines < kHeadLines && head != std::u16string::npos; ++lines)
+      head = formatted.text.find(u'\n', head + 1);
+    if (head != std::u16string::npos)
+      promise.addResult(
+          Result{document(std::u16string_view(formatted.text).substr(0, head)), map, false});
+    promise.addResult(Result{document(formatted.text), map, true});
   }));
 }
 

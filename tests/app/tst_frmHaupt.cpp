@@ -942,7 +942,8 @@ class TestFrmHaupt : public QObject {
     w.showHit(w.hitList()->topLevelItem(1));
     QVERIFY(w.formattingPending());
     QCOMPARE(view->placeholderText(), QStringLiteral("Wird formatiert …"));
-    QVERIFY(QTest::qWaitFor([&] { return w.formattedShown(); }, 10000));
+    QVERIFY(QTest::qWaitFor([&] { return !w.formattingPending(); }, 10000));
+    QVERIFY(w.formattedShown());
     QCOMPARE(selected(), QStringLiteral("needle"));
     QCOMPARE(w.sourceMatchCount(), 1u);
     QVERIFY(view->placeholderText().isEmpty());
