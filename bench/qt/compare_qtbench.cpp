@@ -6,11 +6,11 @@
 //   compare_qtbench
 #include <unistd.h>
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
-#include <QListView>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -101,7 +101,7 @@ void settle() {
 }
 
 void select(korva::frmHaupt& window, int row) {
-  auto* list = window.findChild<QListView*>(QStringLiteral("lstRequest"));
+  auto* list = window.findChild<QAbstractItemView*>(QStringLiteral("lstRequest"));
   list->setCurrentIndex(list->model()->index(row, 0));
 }
 

@@ -7,21 +7,27 @@
 //
 //   window_qtbench                 full sizes (1,000,000 requests; a 1 GiB log for the first start)
 //   window_qtbench --colours       the colours alone
+//   window_qtbench --scale         a capture of 10,000,000 requests: start-up with a current
+//                                  index, memory, F5 after 1,000 appended requests, a word filter
+//                                  (KORVA_BENCH_SCALE_REQUESTS fewer; KORVA_BENCH_DIR a pair made
+//                                  before, which it appends to)
 //   KORVA_BENCH_REQUESTS=100000 KORVA_BENCH_LOG_MB=64 window_qtbench
 #include <unistd.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QListView>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,6 +39,7 @@
 #include "view/clsTextBox.h"
 #include "view/rendered_view.h"
 #include "view/source_view.h"
+#include "viewer/viewer.h"
 
 namespace fs = std::filesystem;
 
@@ -77,7 +84,7 @@ std::string generate(const std::string& name, long requests, long bytesPerBlock,
 
 // Selects `row` and waits until the rendered view has taken the body; milliseconds.
 double clickUntilShown(korva::frmHaupt& window, int row) {
-  auto* list = window.findChild<QListView*>(QStringLiteral("lstRequest"));
+  auto* list = window.findChild<QAbstractItemView*>(QStringLiteral("lstRequest"));
   QSignalSpy shown(window.browser(), &korva::RenderedView::bodySet);
   QElapsedTimer timer;
   timer.start();
@@ -170,7 +177,7 @@ void dragFigures() {
   window.mnuAnsichtBrowserQuelltext_Click();  // the 10 MB source text is on show
   QCoreApplication::processEvents();
   QWidget* client = window.centralWidget();
-  auto* list = window.findChild<QListView*>(QStringLiteral("lstRequest"));
+  auto* list = window.findChild<QAbstractItemView*>(QStringLiteral("lstRequest"));
   const QPointF band(50, list->geometry().bottom() + 2);
   QTest::mousePress(client, Qt::LeftButton, {}, band.toPoint());
   constexpr int kMoves = 400;
@@ -298,6 +305,112 @@ void firstStartFigures() {
   fs::remove_all(empty);
 }
 
+long residentMiB() {
+  std::FILE* status = std::fopen("/proc/self/status", "r");
+  char line[256];
+  long kib = 0;
+  while (status && std::fgets(line, sizeof line, status))
+    if (std::sscanf(line, "VmRSS: %ld kB", &kib) == 1) break;
+  if (status) std::fclose(status);
+  return kib / 1024;
+}
+
+// Runs the event loop until `done`, ticking every 10 ms; returns the longest gap between ticks.
+template <typename F>
+double longestGapUntil(F done) {
+  QElapsedTimer gap;
+  double worst = 0;
+  QTimer tick;
+  tick.setInterval(10);
+  QObject::connect(&tick, &QTimer::timeout,
+                   [&] { worst = std::max(worst, msSince(gap)), gap.restart(); });
+  gap.start();
+  tick.start();
+  while (!done()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  worst = std::max(worst, msSince(gap));
+  return worst;
+}
+
+int scaleMain() {
+  const long requests = qEnvironmentVariableIsSet("KORVA_BENCH_SCALE_REQUESTS")
+                            ? qEnvironmentVariable("KORVA_BENCH_SCALE_REQUESTS").toLong()
+                            : 10000000;
+  std::string folder;
+  const bool own = qEnvironmentVariableIsEmpty("KORVA_BENCH_DIR");
+  if (own) {
+    folder = makeFolder("scale");
+    korva::GeneratorOptions options;
+    options.outDir = folder;
+    options.requests = requests;
+    options.targetBytes = requests * 400;
+    options.maxBody = 4096;
+    options.seed = 13;
+    options.collectRecords = false;
+    korva::generateLogs(options);
+  } else {
+    folder = qEnvironmentVariable("KORVA_BENCH_DIR").toStdString();
+  }
+  {
+    korva::clsIndex index(folder);  // current, as after an earlier session
+    index.InitializeIndex();
+  }
+  const std::string requestLog = folder + "/HtmlRequest.log";
+  const std::string responseLog = folder + "/HtmlResponse.log";
+  std::FILE* warm = std::fopen(requestLog.c_str(), "rb");  // hot cache, as on a second start
+  static char buffer[1 << 20];
+  while (warm && std::fread(buffer, 1, sizeof buffer, warm) > 0) {
+  }
+  if (warm) std::fclose(warm);
+  const long baseResident = residentMiB();
+
+  QElapsedTimer timer;
+  timer.start();
+  auto window = std::make_unique<korva::frmHaupt>(folder);
+  window->show();
+  window->Form_Load();
+  longestGapUntil([&] { return window->index() && !window->index()->InBuildIndex(); });
+  QCoreApplication::processEvents();  // the first paint of the list
+  const double startMs = msSince(timer);
+  const int listed = window->requestModel()->count();
+  std::printf(
+      "%d requests (request log %.0f MiB, response log %.0f MiB), current index: start-up to "
+      "the usable window %.0f ms\n",
+      listed, static_cast<double>(fs::file_size(requestLog)) / 1048576.0,
+      static_cast<double>(fs::file_size(responseLog)) / 1048576.0, startMs);
+  std::printf("  memory: %ld MiB resident, peak %ld MiB (the bench itself before %ld MiB)\n",
+              residentMiB(), maxResidentMiB(), baseResident);
+
+  double f5 = 1e9;
+  for (int i = 0; i < 3; ++i) {
+    korva::GeneratorOptions options;
+    options.outDir = folder;
+    options.requests = 1000;
+    options.append = true;
+    options.maxBody = 4096;
+    options.seed = 100 + static_cast<std::uint64_t>(i);
+    options.collectRecords = false;
+    korva::generateLogs(options);
+    timer.restart();
+    window->mnuDateiAktualisieren_Click();
+    f5 = std::min(f5, msSince(timer));
+  }
+  std::printf("  F5 after 1,000 appended requests: %.1f ms of the window's thread (best of 3)\n",
+              f5);
+
+  for (const char* word : {"kunde", "preis"}) {
+    timer.restart();
+    window->setFilterText(QString::fromLatin1(word));
+    const double gap = longestGapUntil([&] { return !window->viewer().filterPending(); });
+    std::printf("  word filter \"%s\": %.0f ms to %s; longest event-loop gap %.0f ms\n", word,
+                msSince(timer), qPrintable(window->filterCountText()), gap);
+    window->setFilterText(QString());
+    longestGapUntil([&] { return !window->viewer().filterPending(); });
+  }
+  window.reset();
+  if (own) fs::remove_all(folder);
+  return 0;
+}
+
 int baselineMain() {
   std::string folder = makeFolder("empty");
   for (const char* name : {"HtmlRequest.log", "HtmlResponse.log"})
@@ -319,6 +432,7 @@ int main(int argc, char** argv) {
   korva::prepareWebEngineEnvironment();
   QApplication app(argc, argv);
   if (argc > 1 && std::string(argv[1]) == "--baseline") return baselineMain();
+  if (argc > 1 && std::string(argv[1]) == "--scale") return scaleMain();
   if (argc > 1 && std::string(argv[1]) == "--colours") {
     colourFigures();
     return 0;

@@ -13,7 +13,6 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -28,6 +27,7 @@
 
 #include "app/live_refresh.h"
 #include "app/request_list_model.h"
+#include "app/request_list_view.h"
 #include "app/user_dialogs.h"
 #include "index/atomic_file.h"
 #include "index/clsIndex.h"
@@ -219,12 +219,9 @@ void frmHaupt::createControls() {
   setCentralWidget(client_);
 
   requestModel_ = new RequestListModel(viewer_.get(), this);
-  lstRequest = new QListView(client_);
+  lstRequest = new RequestListView(client_);
   lstRequest->setObjectName(QStringLiteral("lstRequest"));
   lstRequest->setModel(requestModel_);
-  lstRequest->setUniformItemSizes(true);  // a million rows paint at once only with this
-  lstRequest->setSelectionMode(QAbstractItemView::SingleSelection);
-  lstRequest->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lstRequest->setFont(fixedFont(9.75));
   connect(lstRequest->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) {

@@ -28,7 +28,6 @@ class QPushButton;
 class QToolBar;
 class QTreeWidget;
 class QTreeWidgetItem;
-class QListView;
 class QPlainTextEdit;
 class QTimer;
 
@@ -39,6 +38,7 @@ class ComparisonWindow;
 class clsTextBox;
 class RenderedView;
 class RequestListModel;
+class RequestListView;
 class LiveRefresh;
 class UserDialogs;
 class Viewer;
@@ -238,7 +238,7 @@ class frmHaupt : public QMainWindow {
 
   QWidget* client_ = nullptr;
   RequestListModel* requestModel_ = nullptr;
-  QListView* lstRequest = nullptr;
+  RequestListView* lstRequest = nullptr;
   QPlainTextEdit* txtRequest = nullptr;
   QPlainTextEdit* txtSource_ = nullptr;
   RenderedView* brwBrowser = nullptr;

@@ -1,12 +1,12 @@
 // The comparison of two responses: marking one request, comparing another with it. Beside the
 // fixed menus; the comparison itself is the viewer core's and the comparison window's.
 #include <QAction>
-#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 
 #include "app/comparison_window.h"
 #include "app/frmHaupt.h"
+#include "app/request_list_view.h"
 #include "view/charset.h"
 #include "view/html_format.h"
 #include "view/qt_text.h"

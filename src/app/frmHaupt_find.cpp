@@ -10,7 +10,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -25,6 +24,7 @@
 
 #include "app/frmHaupt.h"
 #include "app/request_list_model.h"
+#include "app/request_list_view.h"
 #include "app/user_dialogs.h"
 #include "capture/text_match.h"
 #include "view/clsTextBox.h"

@@ -32,13 +32,26 @@ struct stat statOf(int fd, const std::string& path) {
   return st;
 }
 
-// Fewer page faults for the one big buffer: a hint, for the whole pages inside it.
-void adviseHugePages(char* data, std::size_t size) {
-  if (size < (8u << 20)) return;
-  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-  const auto start = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
-  const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(page - 1);
-  ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}  // namespace
+
+namespace {
+
+constexpr std::size_t kHugePage = 2u << 20;
+
+// Anonymous memory at a 2 MiB boundary: huge pages are only used, and only kept when mremap
+// moves them, where virtual and physical 2 MiB frames line up. A scan over a buffer that lost
+// them took four times as long. `bytes` is a multiple of the page size.
+char* mapAligned(std::size_t bytes, int protection) {
+  const std::size_t span = bytes + kHugePage;
+  void* p = ::mmap(nullptr, span, protection, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  const auto start = reinterpret_cast<std::uintptr_t>(p);
+  const std::uintptr_t aligned = (start + kHugePage - 1) & ~(kHugePage - 1);
+  if (aligned > start) ::munmap(p, aligned - start);
+  const std::uintptr_t end = start + span;
+  if (end > aligned + bytes)
+    ::munmap(reinterpret_cast<void*>(aligned + bytes), end - aligned - bytes);
+  return reinterpret_cast<char*>(aligned);
 }
 
 }  // namespace
@@ -46,11 +59,38 @@ void adviseHugePages(char* data, std::size_t size) {
 template <typename T>
 void RequestRows::Array<T>::reserve(std::size_t capacity) {
   if (capacity <= capacity_) return;
-  void* grown = std::realloc(data_.get(), capacity * sizeof(T));
-  if (!grown) throw std::bad_alloc();
-  data_.release();
-  data_.reset(static_cast<T*>(grown));
-  capacity_ = capacity;
+  const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  const std::size_t bytes = (capacity * sizeof(T) + page - 1) / page * page;
+  void* grown = nullptr;
+  if (bytes < kHugePage) {
+    grown = data_ ? ::mremap(data_, mapped_, bytes, MREMAP_MAYMOVE)
+                  : ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (grown == MAP_FAILED) throw std::bad_alloc();
+  } else if (!data_) {
+    grown = mapAligned(bytes, PROT_READ | PROT_WRITE);
+  } else {
+    // The pages move into a place held for them, whole, without being copied.
+    char* target = mapAligned(bytes, PROT_NONE);
+    grown = ::mremap(data_, mapped_, bytes, MREMAP_MAYMOVE | MREMAP_FIXED, target);
+    if (grown == MAP_FAILED) {
+      ::munmap(target, bytes);
+      throw std::bad_alloc();
+    }
+  }
+  // Fewer page faults and TLB misses for a big buffer. Advised whole: a part would split the
+  // mapping, and mremap fails on a range of more than one.
+  if (bytes >= 4 * kHugePage) ::madvise(grown, bytes, MADV_HUGEPAGE);
+  data_ = static_cast<T*>(grown);
+  mapped_ = bytes;
+  capacity_ = bytes / sizeof(T);
+}
+
+template <typename T>
+void RequestRows::Array<T>::clear() {
+  if (data_) ::munmap(data_, mapped_);
+  data_ = nullptr;
+  size_ = capacity_ = mapped_ = 0;
 }
 
 template <typename T>
@@ -77,7 +117,6 @@ void RequestRows::load(const std::string& path, std::size_t blockSize) {
   bytes_.reserve(expected + std::min(blockSize, kProbe));
   // Request lines are about a hundred bytes; too few offsets reserved only cost a realloc.
   rows_.reserve(expected / 48 + 16);
-  adviseHugePages(bytes_.data(), expected);
   ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   readOn(file.fd, path, blockSize, expected);
 }
@@ -195,5 +234,8 @@ std::string_view RequestRows::entry(std::size_t row) const {
 std::string_view RequestRows::key(std::size_t row) const { return requestKey(entry(row)); }
 
 std::string_view RequestRows::text(std::size_t row) const { return requestText(entry(row)); }
+
+template class RequestRows::Array<char>;
+template class RequestRows::Array<std::uint64_t>;
 
 }  // namespace korva

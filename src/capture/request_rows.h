@@ -10,8 +10,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -67,42 +65,46 @@ class RequestRows {
   std::string_view text(std::size_t row) const;
 
  private:
-  // A growable array of plain values in malloc'd memory: a big one is moved by realloc without
-  // being copied (glibc remaps it), and pages reserved but never written cost no memory.
+  // A growable array of plain values in anonymous pages of its own: growing moves the pages
+  // (mremap) instead of copying them, so a refresh after a load of a gigabyte costs what was
+  // appended, and pages reserved but never written cost no memory.
   template <typename T>
   class Array {
    public:
     std::size_t size() const { return size_; }
-    T* data() const { return data_.get(); }
+    T* data() const { return data_; }
     void reserve(std::size_t capacity);
     void resize(std::size_t size);  // new elements are not initialised
     void push_back(T value) {
       if (size_ == capacity_) reserve(capacity_ + capacity_ / 2 + 1024);
-      data_.get()[size_++] = value;
+      data_[size_++] = value;
     }
     void pop_back() { --size_; }
-    void clear() {
-      data_.reset();
-      size_ = capacity_ = 0;
-    }
+    void clear();
     Array() = default;
-    Array(Array&& o) noexcept : data_(std::move(o.data_)), size_(o.size_), capacity_(o.capacity_) {
-      o.size_ = o.capacity_ = 0;
+    ~Array() { clear(); }
+    Array(Array&& o) noexcept
+        : data_(o.data_), size_(o.size_), capacity_(o.capacity_), mapped_(o.mapped_) {
+      o.data_ = nullptr;
+      o.size_ = o.capacity_ = o.mapped_ = 0;
     }
     Array& operator=(Array&& o) noexcept {
-      data_ = std::move(o.data_);
-      size_ = o.size_;
-      capacity_ = o.capacity_;
-      o.size_ = o.capacity_ = 0;
+      if (this != &o) {
+        clear();
+        data_ = o.data_;
+        size_ = o.size_;
+        capacity_ = o.capacity_;
+        mapped_ = o.mapped_;
+        o.data_ = nullptr;
+        o.size_ = o.capacity_ = o.mapped_ = 0;
+      }
       return *this;
     }
 
    private:
-    struct Free {
-      void operator()(T* p) const { std::free(p); }
-    };
-    std::unique_ptr<T, Free> data_;
+    T* data_ = nullptr;
     std::size_t size_ = 0, capacity_ = 0;
+    std::size_t mapped_ = 0;  // bytes mapped at data_
   };
 
   // Reads from the end of bytes_ to the end of the file and splits what came; `expectedEnd` is

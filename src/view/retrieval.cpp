@@ -1,5 +1,7 @@
 #include "view/retrieval.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <new>
 #include <utility>
@@ -114,17 +116,48 @@ bool stillInLog(const std::string& path, std::string_view key, const BlockRead& 
   return read.dividerAt == 0 || readBytesAt(path, read.dividerAt, kDevider.size()) == kDevider;
 }
 
+// What changes when the log is written to: an append as much as a rewrite.
+struct Version {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = -1;
+  timespec modified{};
+  bool operator==(const Version& o) const {
+    return device == o.device && inode == o.inode && size == o.size &&
+           modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
+  }
+};
+
+Version versionOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  return {st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+}
+
 }  // namespace
 
 RetrievedResponse retrieveResponse(const std::string& responseLogPath, std::string_view key,
                                    std::int64_t position) {
-  // A log cut or rewritten while it was read gives lines of two logs: read it again.
+  // A log cut or rewritten while it was read gives lines of two logs: read it again. The first
+  // and last line being where they were does not prove it: a writer may have put the old version
+  // back by then. A log written to during the read is therefore read twice; the second read must
+  // give the same block, or the same one grown by what a recorder appended meanwhile.
   constexpr int kAttempts = 3;
   for (int attempt = 1;; ++attempt) {
+    const Version before = versionOf(responseLogPath);
     LineReader reader(responseLogPath, kRetrievalBlockSize);
     BlockRead read = readBlock(reader, key, position);
-    if (!reader.changedUnderneath() && stillInLog(responseLogPath, key, read))
-      return std::move(read.response);
+    bool whole = !reader.changedUnderneath() && stillInLog(responseLogPath, key, read);
+    if (whole && read.response.found && !(versionOf(responseLogPath) == before)) {
+      LineReader again(responseLogPath, kRetrievalBlockSize);
+      BlockRead second = readBlock(again, key, position);
+      const std::string& first = read.response.body;
+      whole = !again.changedUnderneath() && stillInLog(responseLogPath, key, second) &&
+              second.response.found && second.openingAt == read.openingAt &&
+              second.response.body.compare(0, first.size(), first) == 0;
+      if (whole) read = std::move(second);
+    }
+    if (whole) return std::move(read.response);
     if (attempt == kAttempts) return {std::string(), false};
   }
 }

@@ -1,5 +1,6 @@
 // The main window driven as a user would: start-up, refresh, the deferred close, the display,
 // the filters, the view switch, the search keys and the layout.
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -8,7 +9,6 @@
 #include <QFrame>
 #include <QInputDialog>
 #include <QLabel>
-#include <QListView>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -21,6 +21,7 @@
 #include <QTextLayout>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QWheelEvent>
 #include <memory>
 
 #include "app/aligned_text_view.h"
@@ -70,7 +71,7 @@ T* child(frmHaupt& w, const char* name) {
 QAction* action(frmHaupt& w, const char* name) { return child<QAction>(w, name); }
 
 void select(frmHaupt& w, int row) {
-  auto* list = child<QListView>(w, "lstRequest");
+  auto* list = child<QAbstractItemView>(w, "lstRequest");
   list->setCurrentIndex(list->model()->index(row, 0));
 }
 
@@ -148,7 +149,7 @@ class TestFrmHaupt : public QObject {
     writeLogs(s.dir, 4);
     s.start();
     frmHaupt& w = *s.window;
-    auto* list = child<QListView>(w, "lstRequest");
+    auto* list = child<QAbstractItemView>(w, "lstRequest");
     QCOMPARE(list->currentIndex().row(), -1);
     w.mnuDateiAktualisieren_Click();
     QCOMPARE(list->currentIndex().row(), -1);  // nothing selected stays so
@@ -304,7 +305,7 @@ class TestFrmHaupt : public QObject {
     QCOMPARE(child<QPlainTextEdit>(w, "txtRequest")->toPlainText(),
              QStringLiteral("GET http://host/1 HTTP/1.1"));
     QCOMPARE(sourceText(w), QStringLiteral("<p>body 1</p><script>evil()</script><!-- note -->\n"));
-    QVERIFY(child<QListView>(w, "lstRequest")->isEnabled());
+    QVERIFY(child<QAbstractItemView>(w, "lstRequest")->isEnabled());
     QVERIFY(!QApplication::overrideCursor());
     QVERIFY(bodySet.wait(10000) || bodySet.count() > 0);
     action(w, "mnuAnsichtEntferneJavaScript")->trigger();
@@ -538,7 +539,7 @@ class TestFrmHaupt : public QObject {
     frmHaupt& w = *s.window;
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
-    auto* list = child<QListView>(w, "lstRequest");
+    auto* list = child<QAbstractItemView>(w, "lstRequest");
     const QList<QAction*> items = w.findChild<QMenu*>(QStringLiteral("mnuAnsicht"))->actions();
     QCOMPARE(items.first(), action(w, "mnuAnsichtBrowserQuelltext"));  // the fixed items first
     QVERIFY(items.indexOf(action(w, "mnuAnsichtEntferneKommentare")) <
@@ -577,6 +578,58 @@ class TestFrmHaupt : public QObject {
     QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("<p>body 1</p>\n"));
   }
 
+  // The list as a user drives it: a click, the arrow and page keys, the wheel; the selected row
+  // painted in the highlight colour where it stands, the rows' text readable beside it.
+  void listFollowsClicksKeysAndTheWheel() {
+    Started s;
+    writeLogs(s.dir, 300);
+    s.start();
+    frmHaupt& w = *s.window;
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto* list = child<QAbstractItemView>(w, "lstRequest");
+    QWidget* port = list->viewport();
+    QScrollBar* bar = list->verticalScrollBar();
+    const int rowHeight = list->visualRect(list->model()->index(0, 0)).height();
+    const int shown = port->height() / rowHeight;
+    QVERIFY(shown >= 3);
+    QCOMPARE(bar->maximum(), 300 - shown);
+
+    QTest::mouseClick(port, Qt::LeftButton, {}, QPoint(20, rowHeight * 2 + rowHeight / 2));
+    QCOMPARE(list->currentIndex().row(), 2);
+    QVERIFY(sourceText(w).contains(QStringLiteral("body 2")));
+    const QImage painted = port->grab().toImage();
+    const QColor highlight = list->palette().color(QPalette::Active, QPalette::Highlight);
+    QCOMPARE(painted.pixelColor(port->width() - 4, rowHeight * 2 + rowHeight / 2), highlight);
+    QVERIFY(painted.pixelColor(port->width() - 4, rowHeight / 2) != highlight);
+    bool text = false;  // dark pixels of the text in the first row
+    for (int x = 2; x < 200 && !text; ++x)
+      text = painted.pixelColor(x, rowHeight / 2).lightness() < 100;
+    QVERIFY(text);
+
+    struct Step {
+      Qt::Key key;
+      int row, first;  // the current row after it, and the first row in view
+    };
+    const Step steps[] = {{Qt::Key_Down, 3, 0},
+                          {Qt::Key_Up, 2, 0},
+                          {Qt::Key_PageDown, 2 + shown, 3},
+                          {Qt::Key_End, 299, 300 - shown},
+                          {Qt::Key_Down, 299, 300 - shown},
+                          {Qt::Key_Home, 0, 0}};
+    for (const Step& step : steps) {
+      QTest::keyClick(list, step.key);
+      QCOMPARE(list->currentIndex().row(), step.row);
+      QCOMPARE(bar->value(), step.first);
+    }
+    QVERIFY(sourceText(w).contains(QStringLiteral("body 0")));
+    QWheelEvent wheel(QPointF(20, 20), port->mapToGlobal(QPointF(20, 20)), QPoint(),
+                      QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(port, &wheel);
+    QCOMPARE(bar->value(), QApplication::wheelScrollLines());
+    QCOMPARE(list->indexAt(QPoint(20, rowHeight / 2)).row(), bar->value());
+  }
+
   void openAnotherFolderAndSaveAResponse() {
     Started s;
     writeLogs(s.dir, 2);
@@ -599,7 +652,7 @@ class TestFrmHaupt : public QObject {
     QVERIFY(s.dialogs.messages[0].text.contains(QStringLiteral("kann nicht geöffnet werden")));
     s.dialogs.messages.clear();
     QCOMPARE(w.requestModel()->count(), 2);
-    QCOMPARE(child<QListView>(w, "lstRequest")->currentIndex().row(), 1);
+    QCOMPARE(child<QAbstractItemView>(w, "lstRequest")->currentIndex().row(), 1);
     QCOMPARE(child<QLabel>(w, "lblStatusFolder")->text(), QString::fromStdString(s.dir.path()));
     QCOMPARE(child<QLabel>(w, "lblStatusCount")->text(), QStringLiteral("2 Anfragen"));
     QVERIFY(QDir::currentPath() != QString::fromStdString(empty.path()));
@@ -622,7 +675,7 @@ class TestFrmHaupt : public QObject {
     QVERIFY(!QFile::exists(QString::fromStdString(empty.file("HtmlResponse.idx"))));
     QCOMPARE(w.requestModel()->count(), 3);
     QCOMPARE(w.index()->size(), 3u);
-    QCOMPARE(child<QListView>(w, "lstRequest")->currentIndex().row(), -1);
+    QCOMPARE(child<QAbstractItemView>(w, "lstRequest")->currentIndex().row(), -1);
     QCOMPARE(sourceText(w), QString());
     QCOMPARE(child<QLabel>(w, "lblStatusFolder")->text(), QString::fromStdString(other.path()));
 
@@ -761,7 +814,7 @@ class TestFrmHaupt : public QObject {
     writeLogs(s.dir, 40);
     s.start();
     frmHaupt& w = *s.window;
-    auto* list = child<QListView>(w, "lstRequest");
+    auto* list = child<QAbstractItemView>(w, "lstRequest");
     QAction* live = action(w, "mnuAnsichtAutomatischAktualisieren");
     QVERIFY(live->isCheckable() && !live->isChecked());  // off at start
     auto append = [&](int from, int to) {
@@ -812,7 +865,7 @@ class TestFrmHaupt : public QObject {
       QCoreApplication::processEvents();
       QCOMPARE(child<QWidget>(w, "brwBrowser")->geometry(),
                child<QWidget>(w, "txtSource_")->geometry());
-      auto* list = child<QListView>(w, "lstRequest");
+      auto* list = child<QAbstractItemView>(w, "lstRequest");
       auto* request = child<QWidget>(w, "txtRequest");
       QVERIFY(request->geometry().top() >= list->geometry().bottom());
       QVERIFY(child<QWidget>(w, "txtSource_")->height() >= 0);
@@ -825,7 +878,7 @@ class TestFrmHaupt : public QObject {
     s.start();
     frmHaupt& w = *s.window;
     QWidget* client = w.centralWidget();
-    auto* list = child<QListView>(w, "lstRequest");
+    auto* list = child<QAbstractItemView>(w, "lstRequest");
     const int bandY = list->geometry().bottom() + 2;  // inside the 40-twip band (2.67 px)
     QTest::mouseMove(client, QPoint(50, bandY));
     QCOMPARE(client->cursor().shape(), Qt::SizeVerCursor);
@@ -872,7 +925,7 @@ class TestFrmHaupt : public QObject {
     select(w, 1);
     QCOMPARE(s.dialogs.messages.size(), std::size_t{1});
     QVERIFY(s.dialogs.messages[0].text.contains(QStringLiteral("HtmlResponse.log")));
-    QVERIFY(child<QListView>(w, "lstRequest")->isEnabled());
+    QVERIFY(child<QAbstractItemView>(w, "lstRequest")->isEnabled());
     QVERIFY(!QApplication::overrideCursor());
     QCOMPARE(sourceText(w), QString());
     s.dir.write("HtmlRequest.log", s.dir.read("HtmlRequest.log") + makeRequestLine(makeKey(9)));
@@ -1026,7 +1079,7 @@ class TestFrmHaupt : public QObject {
     s.dir.append("HtmlRequest.log", makeRequestLine(makeKey(99), "GET http://other/needle"));
     s.start();
     frmHaupt& w = *s.window;
-    auto* list = child<QListView>(w, "lstRequest");
+    auto* list = child<QAbstractItemView>(w, "lstRequest");
     w.setFilterText(QStringLiteral("host/1 -host/12"));
     QVERIFY(QTest::qWaitFor([&] { return w.requestModel()->isFiltered(); }));
     // host/1, host/10..19 without host/12
