@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -99,26 +100,81 @@ void RequestRows::Array<T>::resize(std::size_t size) {
   size_ = size;
 }
 
+namespace {
+
+std::atomic<std::uint64_t> gNextRowsId{1};
+
+// A thread's recently read stretches of request logs. A view into a slot lives until the slot is
+// taken for another stretch, the least recently used first.
+struct RowCache {
+  struct Slot {
+    std::uint64_t owner = 0;  // RequestRows::id_; 0: empty
+    std::uint64_t start = 0;  // file offset of bytes[0]
+    std::string bytes;
+    std::uint64_t used = 0;
+  };
+  static constexpr std::size_t kSlots = 8;
+  Slot slots[kSlots];
+  std::size_t last = 0;
+  std::uint64_t tick = 0;
+};
+
+thread_local RowCache tRowCache;
+
+}  // namespace
+
+RequestRows::~RequestRows() { closeFile(); }
+
+RequestRows::RequestRows(RequestRows&& o) noexcept { *this = std::move(o); }
+
+RequestRows& RequestRows::operator=(RequestRows&& o) noexcept {
+  if (this == &o) return *this;
+  closeFile();
+  rows_ = std::move(o.rows_);
+  length_ = o.length_;
+  fd_ = o.fd_;
+  id_ = o.id_;
+  chunk_ = o.chunk_;
+  head_ = std::move(o.head_);
+  tail_ = std::move(o.tail_);
+  inRow_ = o.inRow_;
+  afterCr_ = o.afterCr_;
+  identified_ = o.identified_;
+  device_ = o.device_;
+  inode_ = o.inode_;
+  o.fd_ = -1;
+  o.clear();
+  return *this;
+}
+
+void RequestRows::closeFile() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
 void RequestRows::clear() {
-  bytes_.clear();
+  closeFile();
   rows_.clear();
-  scanned_ = 0;
+  length_ = 0;
+  id_ = gNextRowsId.fetch_add(1, std::memory_order_relaxed);  // cached bytes no longer apply
+  head_.clear();
+  tail_.clear();
   inRow_ = afterCr_ = identified_ = false;
 }
 
 void RequestRows::load(const std::string& path, std::size_t blockSize) {
   clear();
-  const Descriptor file{openForReading(path)};
-  const struct stat st = statOf(file.fd, path);
+  fd_ = openForReading(path);
+  const struct stat st = statOf(fd_, path);
   device_ = st.st_dev;
   inode_ = st.st_ino;
   identified_ = true;
+  chunk_ = std::clamp<std::size_t>(blockSize, 1, 1 << 20);
   const auto expected = static_cast<std::size_t>(st.st_size);
-  bytes_.reserve(expected + std::min(blockSize, kProbe));
-  // Request lines are about a hundred bytes; too few offsets reserved only cost a realloc.
+  // Request lines are about a hundred bytes; too few offsets reserved only cost a remap.
   rows_.reserve(expected / 48 + 16);
-  ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  readOn(file.fd, path, blockSize, expected);
+  ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+  readOn(fd_, path, blockSize, expected);
 }
 
 RowsChange RequestRows::refresh(const std::string& path, std::size_t blockSize) {
@@ -142,7 +198,7 @@ RowsChange RequestRows::refresh(const std::string& path, std::size_t blockSize) 
                     static_cast<std::uint64_t>(st.st_size) >= length() && sameBytesAs(fd, path);
   if (!same) return reload();
   const std::size_t last = size() - (size() > 0 ? 1 : 0);
-  const std::size_t lastEnd = size() > 0 ? endOf(last) : 0;
+  const std::uint64_t lastEnd = size() > 0 ? endOf(last) : 0;
   if (static_cast<std::uint64_t>(st.st_size) > length())
     readOn(fd, path, blockSize, static_cast<std::size_t>(st.st_size));
   // The old last row may have grown (it had no terminator); a CR or an LF alone adds nothing.
@@ -157,85 +213,127 @@ RowsChange RequestRows::refresh(const std::string& path, std::size_t blockSize) 
 // same bytes there, a replaced or rewritten one nearly never.
 bool RequestRows::sameBytesAs(int fd, const std::string& path) const {
   char now[kCompared];
-  const std::size_t head = std::min<std::size_t>(bytes_.size(), kCompared);
-  if (preadFully(fd, now, head, 0, path) != head || std::memcmp(now, bytes_.data(), head) != 0)
+  if (preadFully(fd, now, head_.size(), 0, path) != head_.size() ||
+      std::memcmp(now, head_.data(), head_.size()) != 0)
     return false;
-  const std::size_t tailAt = bytes_.size() - head;
-  return preadFully(fd, now, head, static_cast<std::int64_t>(tailAt), path) == head &&
-         std::memcmp(now, bytes_.data() + tailAt, head) == 0;
+  const std::uint64_t tailAt = length_ - tail_.size();
+  return preadFully(fd, now, tail_.size(), static_cast<std::int64_t>(tailAt), path) ==
+             tail_.size() &&
+         std::memcmp(now, tail_.data(), tail_.size()) == 0;
 }
 
 // Up to the length the file had in blocks, then on in smaller reads until one comes short: the
-// file may have grown meanwhile, and a small file should not cost a whole block of memory.
+// file may have grown meanwhile. The bytes pass through one buffer and are not kept.
 void RequestRows::readOn(int fd, const std::string& path, std::size_t blockSize,
                          std::size_t expectedEnd) {
+  std::string buffer;
   for (;;) {
-    const std::size_t at = bytes_.size();
-    const std::size_t want = std::min(blockSize, at < expectedEnd ? expectedEnd - at : kProbe);
-    bytes_.resize(at + want);
-    std::size_t got = 0;
-    try {
-      got = preadFully(fd, bytes_.data() + at, want, static_cast<std::int64_t>(at), path);
-    } catch (...) {
-      bytes_.resize(at);
-      throw;
+    const std::uint64_t at = length_;
+    const std::size_t want = std::min<std::size_t>(
+        blockSize, at < expectedEnd ? expectedEnd - static_cast<std::size_t>(at) : kProbe);
+    if (buffer.size() < want) buffer.resize(want);
+    const std::size_t got =
+        preadFully(fd, buffer.data(), want, static_cast<std::int64_t>(at), path);
+    scan(buffer.data(), got, at);
+    if (head_.size() < kCompared)
+      head_.append(buffer.data(), std::min(got, kCompared - head_.size()));
+    if (got >= kCompared) {
+      tail_.assign(buffer.data() + got - kCompared, kCompared);
+    } else {
+      tail_.append(buffer.data(), got);
+      if (tail_.size() > kCompared) tail_.erase(0, tail_.size() - kCompared);
     }
-    bytes_.resize(at + got);
-    scan();
     if (got < want) return;
   }
 }
 
 // memchr finds the CRs (glibc's is vectorised); each line costs one call and one offset.
-void RequestRows::scan() {
-  const char* bytes = bytes_.data();
-  const std::size_t end = bytes_.size();
-  std::size_t at = scanned_;
-  while (at < end) {
+void RequestRows::scan(const char* bytes, std::size_t n, std::uint64_t base) {
+  std::size_t at = 0;
+  while (at < n) {
     if (!inRow_) {
       if (afterCr_) {
         afterCr_ = false;
-        if (bytes[at] == '\n' && ++at == end) break;
+        if (bytes[at] == '\n') {
+          rows_.data()[rows_.size() - 1] |= kCrLf;
+          if (++at == n) break;
+        }
       }
-      rows_.push_back(at);
+      rows_.push_back(base + at);
       inRow_ = true;
     }
-    const void* cr = std::memchr(bytes + at, '\r', end - at);
+    const void* cr = std::memchr(bytes + at, '\r', n - at);
     if (!cr) {
-      at = end;
+      at = n;
       break;
     }
     at = static_cast<std::size_t>(static_cast<const char*>(cr) - bytes) + 1;
     inRow_ = false;
     afterCr_ = true;
   }
-  scanned_ = at;
+  length_ = base + n;
 }
 
 // Where the row's bytes end: before the CR or CR LF that ends it, or at the end of what was read.
-std::size_t RequestRows::endOf(std::size_t row) const {
-  const char* bytes = bytes_.data();
-  if (row + 1 < rows_.size()) {
-    // The next row starts after a CR, or after the LF of a CR LF: a line never holds a CR.
-    const std::size_t next = rows_.data()[row + 1];
-    return next - (bytes[next - 1] == '\n' ? 2 : 1);
-  }
-  const std::size_t end = bytes_.size();
-  if (inRow_) return end;
-  return end - (afterCr_ ? 1 : 2);
+std::uint64_t RequestRows::endOf(std::size_t row) const {
+  const std::uint64_t terminator = (rows_.data()[row] & kCrLf) ? 2 : 1;
+  if (row + 1 < rows_.size()) return startOf(row + 1) - terminator;
+  if (inRow_) return length_;
+  return length_ - terminator;
 }
 
 std::string_view RequestRows::entry(std::size_t row) const {
-  if (row >= rows_.size()) return {};
-  const std::size_t start = rows_.data()[row];
-  return std::string_view(bytes_.data() + start, endOf(row) - start);
+  if (row >= rows_.size() || fd_ < 0) return {};
+  const std::uint64_t start = startOf(row);
+  const auto length = static_cast<std::size_t>(endOf(row) - start);
+  if (length == 0) return {};
+  RowCache& cache = tRowCache;
+  auto holds = [&](const RowCache::Slot& slot) {
+    return slot.owner == id_ && slot.start <= start &&
+           start + length <= slot.start + slot.bytes.size();
+  };
+  std::size_t found = cache.last;
+  if (!holds(cache.slots[found])) {
+    found = RowCache::kSlots;
+    for (std::size_t i = 0; i < RowCache::kSlots && found == RowCache::kSlots; ++i)
+      if (holds(cache.slots[i])) found = i;
+  }
+  if (found == RowCache::kSlots) {
+    found = 0;
+    for (std::size_t i = 1; i < RowCache::kSlots; ++i)
+      if (cache.slots[i].used < cache.slots[found].used) found = i;
+    RowCache::Slot& slot = cache.slots[found];
+    // A stretch of rows from this one on, so that rows read in order cost one read per stretch.
+    const std::size_t want = static_cast<std::size_t>(
+        std::min<std::uint64_t>(std::max(length, chunk_), length_ - start));
+    if (slot.bytes.capacity() > 4 * std::max(want, chunk_)) std::string().swap(slot.bytes);
+    slot.owner = 0;
+    slot.bytes.resize(want);
+    std::size_t got = 0;
+    try {
+      got = preadFully(fd_, slot.bytes.data(), want, static_cast<std::int64_t>(start), {});
+    } catch (const FileError&) {
+      got = 0;  // shown as an empty row; the next refresh reports the file
+    }
+    slot.bytes.resize(got);
+    slot.start = start;
+    slot.owner = id_;
+    if (got < length) {
+      slot.owner = 0;  // cut in place since: what is there now, not kept
+      cache.last = found;
+      return std::string_view(slot.bytes.data(), got);
+    }
+  }
+  RowCache::Slot& slot = cache.slots[found];
+  slot.used = ++cache.tick;
+  cache.last = found;
+  return std::string_view(slot.bytes.data() + (start - slot.start), length);
 }
 
 std::string_view RequestRows::key(std::size_t row) const { return requestKey(entry(row)); }
 
 std::string_view RequestRows::text(std::size_t row) const { return requestText(entry(row)); }
 
-template class RequestRows::Array<char>;
 template class RequestRows::Array<std::uint64_t>;
 
 }  // namespace korva

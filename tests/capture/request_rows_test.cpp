@@ -1,11 +1,13 @@
 #include "capture/request_rows.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "capture/row_filter.h"
@@ -171,6 +173,45 @@ namespace korva {
 namespace {
 
 // A filter goes on over what a refresh appended, and looks again at a row that grew.
+// The rows' bytes are read from the file when asked for: from the file that was split, while
+// threads read side by side, and never past what a writer cut away since.
+TEST(RequestRowsTest, RowsAreReadFromTheFileThatWasSplit) {
+  TempDir dir;
+  const std::string path = dir.file("HtmlRequest.log");
+  std::string log;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 3000; ++i) {
+    expected.push_back("row " + std::to_string(i) + std::string(i % 97, 'x'));
+    log += expected.back() + "\r\n";
+  }
+  dir.write("HtmlRequest.log", log);
+  RequestRows rows;
+  rows.load(path, 512);  // stretches of 512 bytes: many cache slots, taken in turn
+  auto readAll = [&] { return rowsOf(rows) == expected; };
+  std::vector<std::thread> readers;
+  std::vector<char> same(4);
+  for (std::size_t t = 0; t < same.size(); ++t)
+    readers.emplace_back([&, t] { same[t] = readAll(); });
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(same, std::vector<char>(4, 1));
+  // Two rows far apart stay readable side by side.
+  const std::string_view first = rows.entry(0), last = rows.entry(2999);
+  EXPECT_EQ(first, expected[0]);
+  EXPECT_EQ(last, expected[2999]);
+
+  dir.write("next.log", "other\r\n");  // a new log renamed over the old one
+  ASSERT_EQ(std::rename(dir.file("next.log").c_str(), path.c_str()), 0);
+  EXPECT_TRUE(readAll());
+  EXPECT_EQ(rows.refresh(path).kind, Kind::Replaced);
+  EXPECT_EQ(rowsOf(rows), std::vector<std::string>{"other"});
+
+  dir.write("HtmlRequest.log", log);
+  rows.load(path, 512);
+  ASSERT_EQ(::truncate(path.c_str(), 100), 0);  // cut in place, not refreshed yet
+  EXPECT_EQ(rows.entry(2000), "");
+  EXPECT_EQ(rows.entry(1), expected[1]);
+}
+
 TEST(RequestRowsTest, FilterRunContinuesOverRefreshedRows) {
   TempDir dir;
   const std::string path = dir.file("HtmlRequest.log");
