@@ -26,6 +26,17 @@ if [ -z "$filter" ] || [[ live_refresh_big == *$filter* ]]; then
   KORVA_BENCH_LIVE_REQUESTS=${KORVA_BENCH_LIVE_REQUESTS:-780000} KORVA_BENCH_SECONDS=${KORVA_BENCH_SECONDS:-20} \
     "$path" 2> >(grep -v -E '^ |^$|GL|Surface|QSG|Using|Init|Sandbox|webenginecontext|propagateSizeHints|graphics backend|XDG_RUNTIME' >&2) || status=1
 fi
+# The same from outside the process: the window pinged as a window manager does.
+if [ -z "$filter" ] || [[ live_ping == *$filter* ]]; then
+  echo "== live_ping_bench, 780,000 requests"
+  "$(dirname "$0")/live_ping_bench.sh" "$build" || status=1
+fi
+# The window at ten million requests: start-up, memory, F5 and the word filter.
+if [ -z "$filter" ] || [[ window_scale == *$filter* ]]; then
+  echo "== window_qtbench --scale, 10,000,000 requests"
+  path=$(find "$build/bench" -name window_qtbench -type f -perm -u+x | head -n 1)
+  "$path" --scale 2> >(grep -v -E '^ |^$|GL|Surface|QSG|Using|Init|Sandbox|webenginecontext|propagateSizeHints|graphics backend|XDG_RUNTIME' >&2) || status=1
+fi
 # The first index build as whole processes against wc -l over the same log.
 if [ -z "$filter" ] || [[ index_process == *$filter* ]]; then
   echo "== index_process_bench"

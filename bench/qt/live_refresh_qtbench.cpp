@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -76,6 +77,23 @@ bool runUntil(F done, int ms) {
   return true;
 }
 
+// The append on a thread of its own while the event loop runs on: the generator reads the whole
+// request log to go on with its keys, which is the benchmark's cost, not the window's.
+// Returns when the append was written.
+std::chrono::steady_clock::time_point appendAside(const std::string& folder, long requests,
+                                                  std::uint64_t seed) {
+  std::atomic<bool> done{false};
+  std::chrono::steady_clock::time_point written;
+  std::thread job([&] {
+    append(folder, requests, seed);
+    written = std::chrono::steady_clock::now();
+    done = true;
+  });
+  runUntil([&] { return done.load(); }, 600000);
+  job.join();
+  return written;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -107,14 +125,14 @@ int main(int argc, char** argv) {
   std::vector<double> latencies;
   for (int i = 0; i < 10; ++i) {
     const int before = window.requestModel()->count();
-    append(folder, 1, 100 + i);
-    QElapsedTimer timer;
-    timer.start();
+    const auto written = appendAside(folder, 1, 100 + i);
     if (!runUntil([&] { return window.requestModel()->count() > before; }, 5000)) {
       std::printf("appended request not listed within 5 s\n");
       return 1;
     }
-    latencies.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    latencies.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - written)
+            .count());
     runUntil([] { return false; }, 300);
   }
   std::sort(latencies.begin(), latencies.end());
