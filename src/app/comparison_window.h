@@ -52,6 +52,8 @@ class ComparisonWindow : public QWidget {
 
  private:
   void start();
+  void retire();
+  void dropEndedTasks();
   void finished();
   void showChange(std::size_t index);
   void updateStatus();
@@ -59,6 +61,7 @@ class ComparisonWindow : public QWidget {
   Side sides_[2];
   SettingsFor settingsFor_;
   std::unique_ptr<ComparisonTask> task_;
+  std::vector<std::unique_ptr<ComparisonTask>> retired_;  // cancelled, their threads ending
   Comparison comparison_;
   std::size_t current_ = 0;
   bool syncing_ = false;

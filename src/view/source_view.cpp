@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPlainTextDocumentLayout>
 #include <QTextDocument>
 #include <QTextLayout>
 #include <algorithm>
@@ -92,13 +93,36 @@ void SourceView::watchDocument() {
   });
 }
 
+namespace {
+
+int digitsOf(int lines) {
+  int digits = 1;
+  for (int n = std::max(1, lines); n >= 10; n /= 10) ++digits;
+  return digits;
+}
+
+}  // namespace
+
 void SourceView::adoptDocument(QTextDocument* document) {
   // The view's first document belongs to its text control, which deletes it when replaced;
   // later ones belong to the view.
   QTextDocument* old = this->document();
-  const bool ours = old->parent() == this;
+  bool ours = old->parent() == this;
   document->setParent(this);
   document->setDefaultFont(font());
+  const int digits = digitsOf(document->blockCount());
+  if (digits != digits_) {
+    // A new gutter width lays out every line of the document in place: let that be an empty
+    // one, so that the new document is laid out once, by setDocument.
+    auto* empty = new QTextDocument(this);
+    empty->setDocumentLayout(new QPlainTextDocumentLayout(empty));
+    setDocument(empty);
+    if (ours) old->deleteLater();
+    old = empty;
+    ours = true;
+    digits_ = digits;
+    setViewportMargins(lineNumberAreaWidth(), 0, 0, 0);
+  }
   setDocument(document);
   if (ours) old->deleteLater();
   watchDocument();
@@ -118,12 +142,11 @@ void SourceView::setWrapped(bool wrapped) {
 }
 
 void SourceView::updateGutterWidth(bool force) {
-  int digits = 1;
-  for (int n = std::max(1, blockCount()); n >= 10; n /= 10) ++digits;
+  const int digits = digitsOf(blockCount());
   // The margin changes only with the count of digits: a new width lays the text out anew.
   if (digits == digits_ && !force) return;
   digits_ = digits;
-  setViewportMargins(lineNumberAreaWidth(), 0, 0, 0);
+  setViewportMargins(lineNumberAreaWidth(), 0, 0, 0);  // the same margins lay out nothing
   const QRect area = contentsRect();
   gutter_->setGeometry(area.left(), area.top(), lineNumberAreaWidth(), area.height());
 }

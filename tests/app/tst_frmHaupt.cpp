@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
 #include <QElapsedTimer>
@@ -1065,6 +1066,16 @@ class TestFrmHaupt : public QObject {
     QElapsedTimer timer;
     timer.start();
     action(w, "mnuVergleichenVergleichen")->trigger();
+    QVERIFY(cmp->running());
+    // Switched twice while it runs: the running ones are dropped, the last one's result shown.
+    cmp->unformattedOption()->setChecked(!cmp->unformattedOption()->isChecked());
+    cmp->unformattedOption()->setChecked(!cmp->unformattedOption()->isChecked());
+    QVERIFY(cmp->running());
+    QVERIFY(QTest::qWaitFor([&] { return !cmp->running(); }, 20000));
+    QVERIFY(cmp->comparison().outcome != korva::DiffOutcome::Cancelled);
+    QVERIFY(cmp->statusText().startsWith(QStringLiteral("Änderung 1 von ")));
+    cmp->unformattedOption()->setChecked(!cmp->unformattedOption()->isChecked());
+    timer.restart();
     QVERIFY(cmp->running());
     cmp->close();
     QVERIFY(QTest::qWaitFor([&] { return !cmp->running(); }, 10000));
