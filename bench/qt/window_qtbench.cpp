@@ -45,17 +45,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The peak resident size of this process image. Not getrusage: Linux carries its high-water
-// mark over fork and exec, so the baseline child would report the parent's peak.
-long maxResidentMiB() {
+// A field of /proc/self/status in MiB, such as "VmRSS" or "VmHWM".
+long statusMiB(const char* field) {
   std::FILE* status = std::fopen("/proc/self/status", "r");
   char line[256];
+  const std::string format = std::string(field) + ": %ld kB";
   long kib = 0;
   while (status && std::fgets(line, sizeof line, status))
-    if (std::sscanf(line, "VmHWM: %ld kB", &kib) == 1) break;
+    if (std::sscanf(line, format.c_str(), &kib) == 1) break;
   if (status) std::fclose(status);
   return kib / 1024;
 }
+
+// The peak resident size of this process image. Not getrusage: Linux carries its high-water
+// mark over fork and exec, so the baseline child would report the parent's peak.
+long maxResidentMiB() { return statusMiB("VmHWM"); }
 
 std::string makeFolder(const std::string& name) {
   const char* tmp = std::getenv("TMPDIR");
@@ -305,15 +309,7 @@ void firstStartFigures() {
   fs::remove_all(empty);
 }
 
-long residentMiB() {
-  std::FILE* status = std::fopen("/proc/self/status", "r");
-  char line[256];
-  long kib = 0;
-  while (status && std::fgets(line, sizeof line, status))
-    if (std::sscanf(line, "VmRSS: %ld kB", &kib) == 1) break;
-  if (status) std::fclose(status);
-  return kib / 1024;
-}
+long residentMiB() { return statusMiB("VmRSS"); }
 
 // Runs the event loop until `done`, ticking every 10 ms; returns the longest gap between ticks.
 template <typename F>
