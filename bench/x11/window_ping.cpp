@@ -69,7 +69,8 @@ Window find(Display* display, Window parent, const char* part) {
     XWindowAttributes attributes;
     if (XGetWindowAttributes(display, children[i], &attributes) &&
         attributes.map_state == IsViewable &&
-        titleOf(display, children[i]).find(part) != std::string::npos)
+        titleOf(display, children[i]).find(part) != std::string::npos &&
+        answersPings(display, children[i]))
       found = children[i];
     else
       found = find(display, children[i], part);
