@@ -94,7 +94,8 @@ class Viewer {
   std::optional<std::size_t> captureRow(std::size_t listRow) const;
   // The list row that shows capture row `row`; nullopt when the filter hides it.
   std::optional<std::size_t> listRow(std::size_t row) const;
-  // The bytes of list row `listRow` as the log holds them; empty out of range.
+  // The bytes of list row `listRow` as the log holds them; empty out of range. Read from the log:
+  // use the view at once (see RequestRows::entry).
   std::string_view listEntry(std::size_t listRow) const;
 
   // --- The refresh ---
