@@ -114,7 +114,7 @@ void frmHaupt::showSource(const SourcePlace& place) {
     const int anchor = before.anchor(), position = before.position();
     txtSource_->setPlaceholderText(QString());
     view->adoptDocument(result.document);
-    formatMap_ = *result.map;
+    if (!formattedShown_) formatMap_ = *result.map;  // the first lines and the whole share it
     formattedShown_ = true;
     if (!result.whole) {
       // The place now if it is among the first lines, else once the whole text is there.

@@ -33,10 +33,6 @@ struct stat statOf(int fd, const std::string& path) {
   return st;
 }
 
-}  // namespace
-
-namespace {
-
 constexpr std::size_t kHugePage = 2u << 20;
 
 // Anonymous memory at a 2 MiB boundary: huge pages are only used, and only kept when mremap
@@ -317,12 +313,11 @@ std::string_view RequestRows::entry(std::size_t row) const {
     }
     slot.bytes.resize(got);
     slot.start = start;
-    slot.owner = id_;
-    if (got < length) {
-      slot.owner = 0;  // cut in place since: what is there now, not kept
+    if (got < length) {  // cut in place since: what is there now, not kept
       cache.last = found;
       return std::string_view(slot.bytes.data(), got);
     }
+    slot.owner = id_;
   }
   RowCache::Slot& slot = cache.slots[found];
   slot.used = ++cache.tick;
