@@ -110,10 +110,9 @@ BodyUtf8 bodyUtf8(std::string_view body) {
       result.prefilterSafe = result.prefilterSafe && !check.otherCaseOfAscii;
       return result;
     }
-    // Undeclared and not UTF-8: Windows-1252 unless the detector chose another set, whose text
-    // only decodeBody gives.
-    if (!declared && guessSingleByteEncoding(body) == BodyEncoding::Windows1252) {
-      result.kind = BodyUtf8::Kind::Windows1252;
+    if (!declared) {
+      result.kind = BodyUtf8::Kind::SingleByte;
+      result.text = body;
       return result;
     }
   }
@@ -121,6 +120,17 @@ BodyUtf8 bodyUtf8(std::string_view body) {
   result.text = body;
   result.prefilterSafe = false;
   return result;
+}
+
+void resolveSingleByte(BodyUtf8& sorted) {
+  if (sorted.kind != BodyUtf8::Kind::SingleByte) return;
+  // Windows-1252 unless the detector chose another set, whose text only decodeBody gives.
+  if (guessSingleByteEncoding(sorted.text) == BodyEncoding::Windows1252) {
+    sorted.kind = BodyUtf8::Kind::Windows1252;
+    return;
+  }
+  sorted.kind = BodyUtf8::Kind::Decode;
+  sorted.prefilterSafe = false;
 }
 
 void appendUtf8Of1252(std::string_view bytes, std::string& out) {

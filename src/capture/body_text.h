@@ -11,6 +11,11 @@ struct BodyUtf8 {
   enum class Kind {
     Same,         // `text` is the UTF-8 of the shown text as it is
     Windows1252,  // `text` is Windows-1252: one byte is one character; see appendUtf8Of1252
+    // Undeclared and not UTF-8: one of the single-byte sets, one byte one character. Which set
+    // only the detector tells (see resolveSingleByte), and it costs more than the rest of the
+    // search; but every high byte is one character outside ASCII in each of them, so whether an
+    // expression that RegexPrefilter reads alike can match is the same in all.
+    SingleByte,
     Decode,  // only decodeBody gives the shown text (UTF-16, invalid UTF-8, NUL bytes, a detected
              // Cyrillic, Greek or Central European set)
   };
@@ -22,6 +27,9 @@ struct BodyUtf8 {
 
 // Sorts a body (its bytes as retrieveResponse gives them) by how its shown text is had.
 BodyUtf8 bodyUtf8(std::string_view body);
+
+// A SingleByte body as the detector decides it: Windows1252, or Decode.
+void resolveSingleByte(BodyUtf8& sorted);
 
 // Appends the UTF-8 of decodeWindows1252(bytes); `bytes` must hold no NUL.
 void appendUtf8Of1252(std::string_view bytes, std::string& out);

@@ -170,10 +170,13 @@ class RegexBlockScan {
     snippet.clear();
     std::optional<std::string_view> body = bodyAt(start, key);
     if (!body) return false;
-    const BodyUtf8 sorted = bodyUtf8(*body);
+    BodyUtf8 sorted = bodyUtf8(*body);
     if (sorted.kind == BodyUtf8::Kind::Decode) return false;
-    const bool singleByte = sorted.kind == BodyUtf8::Kind::Windows1252;
+    const bool singleByte = sorted.kind != BodyUtf8::Kind::Same;
     if (sorted.prefilterSafe && !prefilter_.mayMatch(sorted.text, !singleByte)) return true;
+    // Only a body that may match needs to know its set.
+    resolveSingleByte(sorted);
+    if (sorted.kind == BodyUtf8::Kind::Decode) return false;
     std::string_view text = sorted.text;
     if (singleByte) {
       converted_.clear();

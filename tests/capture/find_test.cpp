@@ -12,6 +12,7 @@
 #include "capture/response_search.h"
 #include "capture/row_filter.h"
 #include "test_util.h"
+#include "view/text_decode.h"
 
 namespace korva {
 namespace {
@@ -196,6 +197,28 @@ namespace {
 // The byte path for regular expressions against the decoded path it stands in for: every
 // encoding the display decodes, the characters the prefilter must not judge, matches at a body's
 // first and last byte, in the lines around it and across the read-ahead's blocks.
+// The regex search skips the detector for a body no expression can match as bytes: that holds
+// only if every single-byte set shows each high byte as one character outside ASCII that no
+// ASCII letter folds to (RE2 folds k to U+212A and s to U+017F).
+TEST(ResponseSearchTest, SingleByteSetsShowHighBytesAsOneNonAsciiCharacter) {
+  for (BodyEncoding set :
+       {BodyEncoding::Windows1252, BodyEncoding::Windows1250, BodyEncoding::Iso8859_2,
+        BodyEncoding::Windows1251, BodyEncoding::Koi8R, BodyEncoding::Iso8859_5,
+        BodyEncoding::Windows1253, BodyEncoding::Iso8859_7}) {
+    for (int b = 0x80; b < 0x100; ++b) {
+      const char byte = static_cast<char>(b);
+      const std::string_view bytes(&byte, 1);
+      const std::u16string shown = set == BodyEncoding::Windows1252 ? decodeWindows1252(bytes)
+                                                                    : decodeSingleByte(bytes, set);
+      ASSERT_EQ(shown.size(), 1u) << static_cast<int>(set) << " byte " << b;
+      EXPECT_GE(shown[0], 0x80) << static_cast<int>(set) << " byte " << b;
+      EXPECT_TRUE(shown[0] != 0x212A && shown[0] != 0x17F &&
+                  (shown[0] < 0xD800 || shown[0] > 0xDFFF))
+          << static_cast<int>(set) << " byte " << b;
+    }
+  }
+}
+
 TEST(ResponseSearchTest, RegexCountsEqualTheDecodedPath) {
   TempDir dir;
   const std::string meta1252 = "<meta charset=\"windows-1252\">\r\n";
@@ -230,6 +253,7 @@ TEST(ResponseSearchTest, RegexCountsEqualTheDecodedPath) {
       "\xE2\x84\xAA"
       "asse and \xC5\xBF"
       "chuh\r\n",  // Kelvin sign and long s: cases of k, s
+      "\xCC\xEE\xF1\xEA\xE2\xE0 \xE8 \xC0\xF0\xF2\xE8\xEA\xF3\xEB\xFB\r\n",  // Windows-1251 alone
       "lone CR\rkasse\r",
       filler,
       huge,
