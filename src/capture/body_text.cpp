@@ -96,8 +96,8 @@ BodyUtf8 bodyUtf8(std::string_view body) {
   }
   // The declaration (byte-order mark or <meta>) is read from the first 2048 bytes only, so the
   // whole body need not be passed over twice.
-  bool declared = false;
-  const BodyEncoding declaredAs = detectBodyEncoding(body.substr(0, kDeclarationReach), &declared);
+  BodyEncoding declaredAs = BodyEncoding::Utf8;
+  const bool declared = declaredBodyEncoding(body.substr(0, kDeclarationReach), declaredAs);
   if (declared && declaredAs == BodyEncoding::Windows1252) {
     result.kind = BodyUtf8::Kind::Windows1252;
     return result;

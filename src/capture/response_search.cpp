@@ -1,6 +1,9 @@
 #include "capture/response_search.h"
 
+#include <re2/re2.h>
+
 #include <algorithm>
+#include <memory>
 #include <optional>
 
 #include "capture/body_text.h"
@@ -160,7 +163,17 @@ std::u16string snippetOfUtf8(std::string_view utf8, std::size_t at, std::size_t 
 class RegexBlockScan {
  public:
   RegexBlockScan(ReadAheadFile& log, const TextMatcher& matcher, bool snippets)
-      : log_(log), matcher_(matcher), prefilter_(matcher.pattern()), snippets_(snippets) {}
+      : log_(log), matcher_(matcher), prefilter_(matcher.pattern()), snippets_(snippets) {
+    // An expression that reads alike on bytes counts in a single-byte body's bytes as they are:
+    // each byte is one character in every set, and none outside ASCII folds to one inside.
+    if (!prefilterReadsAlike(matcher.pattern())) return;
+    RE2::Options options;
+    options.set_encoding(RE2::Options::EncodingLatin1);
+    options.set_case_sensitive(false);
+    options.set_log_errors(false);
+    latin1_ = std::make_unique<RE2>(matcher.pattern(), options);
+    if (!latin1_->ok()) latin1_.reset();
+  }
 
   // False when the block must be decoded: a stale index, no divider in reach, a body whose
   // line ends retrieval rewrites or whose text the bytes are not.
@@ -174,6 +187,7 @@ class RegexBlockScan {
     if (sorted.kind == BodyUtf8::Kind::Decode) return false;
     const bool singleByte = sorted.kind != BodyUtf8::Kind::Same;
     if (sorted.prefilterSafe && !prefilter_.mayMatch(sorted.text, !singleByte)) return true;
+    if (singleByte && latin1_ && countSingleByte(sorted, matches, snippet)) return true;
     // Only a body that may match needs to know its set.
     resolveSingleByte(sorted);
     if (sorted.kind == BodyUtf8::Kind::Decode) return false;
@@ -191,6 +205,33 @@ class RegexBlockScan {
   }
 
  private:
+  // False after an empty match: the text's own count moves on by a byte of its UTF-8, which
+  // would part from this one at the next character outside ASCII. Until then both agree.
+  bool countSingleByte(BodyUtf8& sorted, std::uint64_t& matches, std::u16string& snippet) {
+    const std::string_view bytes = sorted.text;
+    bool sawEmpty = false;
+    matches = countMatches(*latin1_, bytes, UINT64_MAX, &sawEmpty);
+    if (sawEmpty) {
+      matches = 0;
+      return false;
+    }
+    if (matches == 0 || !snippets_) return true;
+    const auto first = firstMatch(*latin1_, bytes);
+    if (!first) return true;
+    // Characters are bytes: the snippet needs only the bytes around the match, and their set
+    // only when one of them is not ASCII.
+    const std::size_t begin = first->first > kSnippetContext ? first->first - kSnippetContext : 0;
+    const std::size_t end = std::min(bytes.size(), first->first + first->second + kSnippetContext);
+    const std::string_view around = bytes.substr(begin, end - begin);
+    BodyEncoding set = BodyEncoding::Windows1252;
+    if (sorted.kind == BodyUtf8::Kind::SingleByte && !isAscii(around))
+      set = guessSingleByteEncoding(bytes);
+    const std::u16string shown = set == BodyEncoding::Windows1252 ? decodeWindows1252(around)
+                                                                  : decodeSingleByte(around, set);
+    snippet = snippetOfDecoded(shown, first->first - begin, first->second);
+    return true;
+  }
+
   // The body of the block at 0-based `start`, when the bytes in the read-ahead are exactly
   // what retrieveResponse would give for it.
   std::optional<std::string_view> bodyAt(std::int64_t start, std::string_view key) {
@@ -212,6 +253,7 @@ class RegexBlockScan {
   ReadAheadFile& log_;
   const TextMatcher& matcher_;
   RegexPrefilter prefilter_;
+  std::unique_ptr<RE2> latin1_;
   bool snippets_;
   std::string converted_;  // a Windows-1252 body as UTF-8, kept for its capacity
 };

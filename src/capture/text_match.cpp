@@ -73,14 +73,15 @@ std::uint64_t TextMatcher::count(std::u16string_view text, std::uint64_t limit) 
   return n;
 }
 
-std::uint64_t TextMatcher::countUtf8(std::string_view utf8, std::uint64_t limit) const {
+std::uint64_t countMatches(const re2::RE2& regex, std::string_view text, std::uint64_t limit,
+                           bool* sawEmpty) {
   std::uint64_t n = 0;
-  if (!regex_) return n;
-  re2::StringPiece rest(utf8.data(), utf8.size());
+  re2::StringPiece rest(text.data(), text.size());
   re2::StringPiece match;
   while (n < limit && !rest.empty() &&
-         regex_->Match(rest, 0, rest.size(), RE2::UNANCHORED, &match, 1)) {
+         regex.Match(rest, 0, rest.size(), RE2::UNANCHORED, &match, 1)) {
     ++n;
+    if (match.empty() && sawEmpty) *sawEmpty = true;
     // An empty match must still move on.
     const std::size_t consumed = static_cast<std::size_t>(match.data() - rest.data()) +
                                  std::max<std::size_t>(match.size(), 1);
@@ -89,13 +90,23 @@ std::uint64_t TextMatcher::countUtf8(std::string_view utf8, std::uint64_t limit)
   return n;
 }
 
+std::optional<std::pair<std::size_t, std::size_t>> firstMatch(const re2::RE2& regex,
+                                                              std::string_view text) {
+  re2::StringPiece match;
+  if (!regex.Match(re2::StringPiece(text.data(), text.size()), 0, text.size(), RE2::UNANCHORED,
+                   &match, 1))
+    return std::nullopt;
+  return std::make_pair(static_cast<std::size_t>(match.data() - text.data()), match.size());
+}
+
+std::uint64_t TextMatcher::countUtf8(std::string_view utf8, std::uint64_t limit) const {
+  return regex_ ? countMatches(*regex_, utf8, limit) : 0;
+}
+
 std::optional<std::pair<std::size_t, std::size_t>> TextMatcher::firstUtf8(
     std::string_view utf8) const {
-  re2::StringPiece match;
-  if (!regex_ || !regex_->Match(re2::StringPiece(utf8.data(), utf8.size()), 0, utf8.size(),
-                                RE2::UNANCHORED, &match, 1))
-    return std::nullopt;
-  return std::make_pair(static_cast<std::size_t>(match.data() - utf8.data()), match.size());
+  if (!regex_) return std::nullopt;
+  return firstMatch(*regex_, utf8);
 }
 
 const std::string& TextMatcher::pattern() const {

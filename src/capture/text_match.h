@@ -58,6 +58,14 @@ class TextMatcher {
   std::optional<AsciiNoCaseFinder> ascii_;
 };
 
+// The matches of `regex` in `text` as TextMatcher counts them (not overlapping, an empty match
+// moves on by one byte), at most `limit`, with `sawEmpty` set when one was empty; and the offset
+// and length of the first.
+std::uint64_t countMatches(const re2::RE2& regex, std::string_view text,
+                           std::uint64_t limit = UINT64_MAX, bool* sawEmpty = nullptr);
+std::optional<std::pair<std::size_t, std::size_t>> firstMatch(const re2::RE2& regex,
+                                                              std::string_view text);
+
 // A filter expression: parts separated by blanks must all occur, a part that starts with '-'
 // must not occur, and /.../ is a regular expression (it may hold blanks; -/.../ excludes).
 struct FilterExpression {

@@ -288,6 +288,12 @@ BodyEncoding detectBodyEncoding(std::string_view bytes, bool* declared) {
   return isValidUtf8(bytes) ? BodyEncoding::Utf8 : guessSingleByteEncoding(bytes);
 }
 
+bool declaredBodyEncoding(std::string_view bytes, BodyEncoding& encoding) {
+  const std::optional<Declared> d = declaredEncoding(bytes);
+  if (d) encoding = d->encoding;
+  return d.has_value();
+}
+
 std::u16string decodeUtf8Lenient(std::string_view bytes) {
   std::u16string out;
   utf8Into(bytes, out, false);

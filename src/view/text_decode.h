@@ -39,6 +39,10 @@ enum class BodyEncoding {
 // `declared` tells whether rule 1 or 2 decided.
 BodyEncoding detectBodyEncoding(std::string_view bytes, bool* declared = nullptr);
 
+// Rules 1 and 2 of detectBodyEncoding alone, without the costly guess: false when neither
+// decides.
+bool declaredBodyEncoding(std::string_view bytes, BodyEncoding& encoding);
+
 // The charset named in a <meta> tag among the first 1024 bytes, lower-cased and trimmed; the
 // first tag that names a known charset wins. Empty when none does.
 std::string declaredCharset(std::string_view bytes);
