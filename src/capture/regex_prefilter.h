@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string_view>
+#include <vector>
 
 struct hs_database;
 struct hs_scratch;
@@ -30,6 +31,16 @@ class RegexPrefilter {
   // U+2400). Not for concurrent use: the one scratch space is shared.
   bool mayMatch(std::string_view text, bool utf8) const;
 
+  // A match's end and the leftmost start of all matches that end there.
+  struct Span {
+    unsigned long long from, to;
+  };
+  // Every end of a match in `text` with its leftmost start, in order of the ends; under the
+  // same conditions as mayMatch. False when the expression has no such database (Vectorscan
+  // tracks the start of a match for fewer expressions) or the scan failed.
+  bool spans(std::string_view text, bool utf8, std::vector<Span>& out) const;
+  bool hasSpans() const { return spanBytes_ != nullptr && spanUtf8_ != nullptr; }
+
  private:
   struct DatabaseFree {
     void operator()(hs_database* db) const;
@@ -39,11 +50,18 @@ class RegexPrefilter {
   };
   std::unique_ptr<hs_database, DatabaseFree> bytes_;
   std::unique_ptr<hs_database, DatabaseFree> utf8_;
+  std::unique_ptr<hs_database, DatabaseFree> spanBytes_;
+  std::unique_ptr<hs_database, DatabaseFree> spanUtf8_;
   std::unique_ptr<hs_scratch, ScratchFree> scratch_;
 };
 
 // Whether Vectorscan reads `pattern` as RE2 does, for texts as RegexPrefilter::mayMatch takes
 // them: ASCII only, and none of the escapes whose meaning differs or names non-ASCII text.
 bool prefilterReadsAlike(std::string_view pattern);
+
+// Whether the expression holds no assertion about what lies around a position (^, $, \b, \B,
+// \A, \z): then whether text matches at a position does not depend on where the searched text
+// begins. May say false for an expression that holds none.
+bool withoutAssertions(std::string_view pattern);
 
 }  // namespace korva

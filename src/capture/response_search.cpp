@@ -173,6 +173,7 @@ class RegexBlockScan {
     options.set_log_errors(false);
     latin1_ = std::make_unique<RE2>(matcher.pattern(), options);
     if (!latin1_->ok()) latin1_.reset();
+    spansUsable_ = prefilter_.hasSpans() && withoutAssertions(matcher.pattern());
   }
 
   // False when the block must be decoded: a stale index, no divider in reach, a body whose
@@ -187,7 +188,16 @@ class RegexBlockScan {
     if (sorted.kind == BodyUtf8::Kind::Decode) return false;
     const bool singleByte = sorted.kind != BodyUtf8::Kind::Same;
     if (sorted.prefilterSafe && !prefilter_.mayMatch(sorted.text, !singleByte)) return true;
-    if (singleByte && latin1_ && countSingleByte(sorted, matches, snippet)) return true;
+    if (singleByte && latin1_) {
+      // An empty match moves the text's own count on by a byte of its UTF-8, which would part
+      // from this one at the next character outside ASCII; until then both agree.
+      const MatchCount found = count(*latin1_, sorted.text, false, sorted.prefilterSafe);
+      if (!found.sawEmpty) {
+        matches = found.count;
+        if (matches > 0 && snippets_) snippet = singleByteSnippet(sorted, found);
+        return true;
+      }
+    }
     // Only a body that may match needs to know its set.
     resolveSingleByte(sorted);
     if (sorted.kind == BodyUtf8::Kind::Decode) return false;
@@ -197,39 +207,58 @@ class RegexBlockScan {
       appendUtf8Of1252(text, converted_);
       text = converted_;
     }
-    matches = matcher_.countUtf8(text);
-    if (matches > 0 && snippets_)
-      if (auto first = matcher_.firstUtf8(text))
-        snippet = snippetOfUtf8(text, first->first, first->second);
+    const MatchCount found =
+        count(*matcher_.regex(), text, true, sorted.prefilterSafe && !singleByte);
+    matches = found.count;
+    if (matches > 0 && snippets_) snippet = snippetOfUtf8(text, found.firstAt, found.firstLength);
     return true;
   }
 
  private:
-  // False after an empty match: the text's own count moves on by a byte of its UTF-8, which
-  // would part from this one at the next character outside ASCII. Until then both agree.
-  bool countSingleByte(BodyUtf8& sorted, std::uint64_t& matches, std::u16string& snippet) {
-    const std::string_view bytes = sorted.text;
-    bool sawEmpty = false;
-    matches = countMatches(*latin1_, bytes, UINT64_MAX, &sawEmpty);
-    if (sawEmpty) {
-      matches = 0;
-      return false;
+  // countMatches, with RE2 started near each match where Vectorscan can tell where matches
+  // start. The next match the count finds begins at or after the leftmost start of any match
+  // that ends past the last one; with no assertion in the expression, RE2 can start there.
+  MatchCount count(const RE2& regex, std::string_view text, bool utf8, bool prefilterSafe) {
+    if (!spansUsable_ || !prefilterSafe || !prefilter_.spans(text, utf8, spans_))
+      return countMatches(regex, text);
+    // The leftmost start among the spans from each one on.
+    for (std::size_t i = spans_.size(); i-- > 1;)
+      spans_[i - 1].from = std::min(spans_[i - 1].from, spans_[i].from);
+    MatchCount result;
+    std::size_t pos = 0;
+    re2::StringPiece match;
+    for (std::size_t i = 0;;) {
+      while (i < spans_.size() && spans_[i].to <= pos) ++i;
+      if (i == spans_.size()) break;
+      const std::size_t from = std::max<std::size_t>(pos, spans_[i].from);
+      const re2::StringPiece rest(text.data() + pos, text.size() - pos);
+      if (!regex.Match(rest, from - pos, rest.size(), RE2::UNANCHORED, &match, 1)) break;
+      // Vectorscan reports no empty match; should RE2 find one, the plain count decides.
+      if (match.empty()) return countMatches(regex, text);
+      const auto at = static_cast<std::size_t>(match.data() - text.data());
+      if (result.count++ == 0) {
+        result.firstAt = at;
+        result.firstLength = match.size();
+      }
+      pos = at + match.size();
     }
-    if (matches == 0 || !snippets_) return true;
-    const auto first = firstMatch(*latin1_, bytes);
-    if (!first) return true;
-    // Characters are bytes: the snippet needs only the bytes around the match, and their set
-    // only when one of them is not ASCII.
-    const std::size_t begin = first->first > kSnippetContext ? first->first - kSnippetContext : 0;
-    const std::size_t end = std::min(bytes.size(), first->first + first->second + kSnippetContext);
+    return result;
+  }
+
+  // Characters are bytes: the snippet needs only the bytes around the first match, and their
+  // set only when one of them is not ASCII.
+  std::u16string singleByteSnippet(const BodyUtf8& sorted, const MatchCount& found) const {
+    const std::string_view bytes = sorted.text;
+    const std::size_t at = found.firstAt;
+    const std::size_t begin = at > kSnippetContext ? at - kSnippetContext : 0;
+    const std::size_t end = std::min(bytes.size(), at + found.firstLength + kSnippetContext);
     const std::string_view around = bytes.substr(begin, end - begin);
     BodyEncoding set = BodyEncoding::Windows1252;
     if (sorted.kind == BodyUtf8::Kind::SingleByte && !isAscii(around))
       set = guessSingleByteEncoding(bytes);
     const std::u16string shown = set == BodyEncoding::Windows1252 ? decodeWindows1252(around)
                                                                   : decodeSingleByte(around, set);
-    snippet = snippetOfDecoded(shown, first->first - begin, first->second);
-    return true;
+    return snippetOfDecoded(shown, at - begin, found.firstLength);
   }
 
   // The body of the block at 0-based `start`, when the bytes in the read-ahead are exactly
@@ -254,6 +283,8 @@ class RegexBlockScan {
   const TextMatcher& matcher_;
   RegexPrefilter prefilter_;
   std::unique_ptr<RE2> latin1_;
+  bool spansUsable_ = false;
+  std::vector<RegexPrefilter::Span> spans_;  // kept for its capacity
   bool snippets_;
   std::string converted_;  // a Windows-1252 body as UTF-8, kept for its capacity
 };

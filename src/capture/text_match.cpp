@@ -73,21 +73,23 @@ std::uint64_t TextMatcher::count(std::u16string_view text, std::uint64_t limit) 
   return n;
 }
 
-std::uint64_t countMatches(const re2::RE2& regex, std::string_view text, std::uint64_t limit,
-                           bool* sawEmpty) {
-  std::uint64_t n = 0;
+MatchCount countMatches(const re2::RE2& regex, std::string_view text, std::uint64_t limit) {
+  MatchCount result;
   re2::StringPiece rest(text.data(), text.size());
   re2::StringPiece match;
-  while (n < limit && !rest.empty() &&
+  while (result.count < limit && !rest.empty() &&
          regex.Match(rest, 0, rest.size(), RE2::UNANCHORED, &match, 1)) {
-    ++n;
-    if (match.empty() && sawEmpty) *sawEmpty = true;
+    if (result.count++ == 0) {
+      result.firstAt = static_cast<std::size_t>(match.data() - text.data());
+      result.firstLength = match.size();
+    }
+    if (match.empty()) result.sawEmpty = true;
     // An empty match must still move on.
     const std::size_t consumed = static_cast<std::size_t>(match.data() - rest.data()) +
                                  std::max<std::size_t>(match.size(), 1);
     rest.remove_prefix(std::min(consumed, rest.size()));
   }
-  return n;
+  return result;
 }
 
 std::optional<std::pair<std::size_t, std::size_t>> firstMatch(const re2::RE2& regex,
@@ -100,7 +102,7 @@ std::optional<std::pair<std::size_t, std::size_t>> firstMatch(const re2::RE2& re
 }
 
 std::uint64_t TextMatcher::countUtf8(std::string_view utf8, std::uint64_t limit) const {
-  return regex_ ? countMatches(*regex_, utf8, limit) : 0;
+  return regex_ ? countMatches(*regex_, utf8, limit).count : 0;
 }
 
 std::optional<std::pair<std::size_t, std::size_t>> TextMatcher::firstUtf8(

@@ -32,6 +32,8 @@ class TextMatcher {
   // German description of what is wrong with the expression; empty when it is usable.
   const std::string& error() const { return error_; }
   bool isRegex() const { return regex_ != nullptr; }
+  // The compiled expression, for callers that count on UTF-8 themselves; null for a plain term.
+  const re2::RE2* regex() const { return regex_.get(); }
   // The plain term, folded, when it is all ASCII after folding: then it can be matched on the
   // raw bytes of any text whose encoding keeps ASCII as it is.
   const AsciiNoCaseFinder* asciiFinder() const { return ascii_ ? &*ascii_ : nullptr; }
@@ -58,11 +60,15 @@ class TextMatcher {
   std::optional<AsciiNoCaseFinder> ascii_;
 };
 
-// The matches of `regex` in `text` as TextMatcher counts them (not overlapping, an empty match
-// moves on by one byte), at most `limit`, with `sawEmpty` set when one was empty; and the offset
-// and length of the first.
-std::uint64_t countMatches(const re2::RE2& regex, std::string_view text,
-                           std::uint64_t limit = UINT64_MAX, bool* sawEmpty = nullptr);
+// The matches of `regex` in `text` as TextMatcher counts them: not overlapping, each searched
+// for in the text after the last as if it began there, an empty match moving on by one byte.
+struct MatchCount {
+  std::uint64_t count = 0;
+  bool sawEmpty = false;  // one of them was empty
+  std::size_t firstAt = 0, firstLength = 0;
+};
+MatchCount countMatches(const re2::RE2& regex, std::string_view text,
+                        std::uint64_t limit = UINT64_MAX);
 std::optional<std::pair<std::size_t, std::size_t>> firstMatch(const re2::RE2& regex,
                                                               std::string_view text);
 

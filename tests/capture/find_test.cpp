@@ -9,6 +9,7 @@
 #include "capture/byte_search.h"
 #include "capture/capture.h"
 #include "capture/read_ahead.h"
+#include "capture/regex_prefilter.h"
 #include "capture/response_search.h"
 #include "capture/row_filter.h"
 #include "test_util.h"
@@ -217,6 +218,30 @@ TEST(ResponseSearchTest, SingleByteSetsShowHighBytesAsOneNonAsciiCharacter) {
           << static_cast<int>(set) << " byte " << b;
     }
   }
+}
+
+// RE2 is started near a match only for expressions whose matches do not depend on where the
+// searched text begins; one taken for such wrongly would count differently after a match.
+TEST(ResponseSearchTest, AssertionsAreFoundOutsideClassesOnly) {
+  const std::pair<const char*, bool> cases[] = {
+      {"warenkorb|kasse", true},
+      {"[^a-z]+", true},
+      {"[$^]", true},
+      {"a\\$", true},
+      {"\\^x", true},
+      {"[[:alpha:]]+", true},
+      {"[\\]^]", true},
+      {"^kasse", false},
+      {"kasse$", false},
+      {"\\bk\\w+", false},
+      {"x\\B", false},
+      {"\\Aa", false},
+      {"a\\z", false},
+      {"(?m)^a", false},
+      {"[]]^a", false},
+      {"a\\", false},
+  };
+  for (const auto& [pattern, free] : cases) EXPECT_EQ(withoutAssertions(pattern), free) << pattern;
 }
 
 TEST(ResponseSearchTest, RegexCountsEqualTheDecodedPath) {
