@@ -3,7 +3,7 @@
 #include <array>
 
 #ifdef __SSE2__
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 #include "capture/text_match.h"
@@ -22,11 +22,47 @@ struct ByteFlags {
   bool verticalTab = false;  // see RegexPrefilter::mayMatch
 };
 
-// One pass, 16 bytes at a time.
+#ifdef __SSE2__
+const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
+
+// Up to the last whole 32 bytes; the caller does the rest.
+__attribute__((target("avx2"))) ByteFlags flagsAvx2(std::string_view bytes, std::size_t& k) {
+  __m256i anyHigh = _mm256_setzero_si256(), anyNul = anyHigh, anyVt = anyHigh;
+  const __m256i zero = _mm256_setzero_si256(), tab = _mm256_set1_epi8(0x0B);
+  for (; k + 32 <= bytes.size(); k += 32) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes.data() + k));
+    anyHigh = _mm256_or_si256(anyHigh, v);
+    anyNul = _mm256_or_si256(anyNul, _mm256_cmpeq_epi8(v, zero));
+    anyVt = _mm256_or_si256(anyVt, _mm256_cmpeq_epi8(v, tab));
+  }
+  return {_mm256_movemask_epi8(anyHigh) != 0, _mm256_movemask_epi8(anyNul) != 0,
+          _mm256_movemask_epi8(anyVt) != 0};
+}
+
+// The first byte >= 0x80 from p on, or end.
+__attribute__((target("avx2"))) const unsigned char* skipAsciiAvx2(const unsigned char* p,
+                                                                   const unsigned char* end) {
+  for (; end - p >= 32; p += 32) {
+    const auto high = static_cast<unsigned>(
+        _mm256_movemask_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))));
+    if (high != 0) return p + __builtin_ctz(high);
+  }
+  while (p < end && *p < 0x80) ++p;
+  return p;
+}
+#endif
+
+// One pass, 32 or 16 bytes at a time.
 ByteFlags flagsOf(std::string_view bytes) {
   std::size_t k = 0;
   unsigned high = 0, nul = 0, vt = 0;
 #ifdef __SSE2__
+  if (kHaveAvx2) {
+    const ByteFlags wide = flagsAvx2(bytes, k);
+    high = wide.high;
+    nul = wide.nul;
+    vt = wide.verticalTab;
+  }
   __m128i anyHigh = _mm_setzero_si128(), anyNul = anyHigh, anyVt = anyHigh;
   const __m128i zero = _mm_setzero_si128(), tab = _mm_set1_epi8(0x0B);
   for (; k + 16 <= bytes.size(); k += 16) {
@@ -35,9 +71,9 @@ ByteFlags flagsOf(std::string_view bytes) {
     anyNul = _mm_or_si128(anyNul, _mm_cmpeq_epi8(v, zero));
     anyVt = _mm_or_si128(anyVt, _mm_cmpeq_epi8(v, tab));
   }
-  high = static_cast<unsigned>(_mm_movemask_epi8(anyHigh));
-  nul = static_cast<unsigned>(_mm_movemask_epi8(anyNul));
-  vt = static_cast<unsigned>(_mm_movemask_epi8(anyVt));
+  high |= static_cast<unsigned>(_mm_movemask_epi8(anyHigh));
+  nul |= static_cast<unsigned>(_mm_movemask_epi8(anyNul));
+  vt |= static_cast<unsigned>(_mm_movemask_epi8(anyVt));
 #endif
   for (; k < bytes.size(); ++k) {
     const auto c = static_cast<unsigned char>(bytes[k]);
@@ -60,6 +96,7 @@ Utf8Check checkUtf8(std::string_view bytes) {
   const auto* end = p + bytes.size();
   while (p < end) {
 #ifdef __SSE2__
+    if (kHaveAvx2) p = skipAsciiAvx2(p, end);
     while (end - p >= 16) {
       const int high = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
       if (high != 0) {
