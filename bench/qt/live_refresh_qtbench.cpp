@@ -219,7 +219,7 @@ int main(int argc, char** argv) {
   bool same = listed && live.size() == built.size();
   for (std::size_t i = 0; same && i < built.size(); ++i) {
     const auto& e = built.entries()[i];
-    same = live.QueryIndex(std::string_view(e.key.data(), e.keyLength)) == e.position;
+    same = live.QueryIndex(e.keyView()) == e.position();
   }
   std::printf("final index equals a fresh build: %s (%zu entries, %d requests listed)\n",
               same ? "ja" : "NEIN", live.size(), window.requestModel()->count());

@@ -43,9 +43,9 @@ constexpr std::size_t kIndexLineMax = kIndexRecordLength + 3 + 20 + 2;
 // One line of the index file at `out`, which has room for kIndexLineMax bytes; returns its end.
 char* formatIndexLine(char* out, const KeyTable::Entry& e) {
   std::memcpy(out, e.key.data(), kIndexRecordLength);  // all of it: a fixed-size copy is cheap
-  out += e.keyLength;
+  out += e.keyLength();
   std::memcpy(out, " - ", 3);
-  out = std::to_chars(out + 3, out + 3 + 20, e.position).ptr;
+  out = std::to_chars(out + 3, out + 3 + 20, e.position()).ptr;
   *out++ = '\r';
   *out++ = '\n';
   return out;
@@ -125,7 +125,8 @@ void clsIndex::LoadIndex() {
                            static_cast<double>(std::max<std::int64_t>(1, reader.position() - 1));
       const double most = static_cast<double>(st.st_size) / (kPositionField + 2) + 1;
       positions_.reserve(
-          static_cast<std::size_t>(std::min(most, share * static_cast<double>(st.st_size) * 1.05)));
+          static_cast<std::size_t>(std::min(most, share * static_cast<double>(st.st_size) * 1.05)),
+          true);
     };
     // Entries without a usable position are as good as absent; dropping them lets a later
     // well-formed line for the same key count, and a damaged tail not force a rebuild.
@@ -281,7 +282,7 @@ void clsIndex::BuildIndex() {
     std::int64_t start = 1;
     bool resume = false;
     if (!positions_.empty()) {
-      std::int64_t last = positions_.back().position;
+      std::int64_t last = positions_.back().position();
       if (CheckIndexPosition(last)) {
         start = last;
         resume = true;
@@ -317,7 +318,7 @@ void clsIndex::scanBlocks(std::int64_t start, bool resume) {
     const double density =
         static_cast<double>(positions_.size() - sizeAtStart) / static_cast<double>(at - start);
     const double rest = static_cast<double>(reader.lastKnownLength() - at);
-    positions_.reserve(positions_.size() + static_cast<std::size_t>(density * rest * 1.1));
+    positions_.reserve(positions_.size() + static_cast<std::size_t>(density * rest * 1.1), true);
   };
   std::string head;
   bool terminated = false;

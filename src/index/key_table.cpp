@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <system_error>
 
 #include "index/codec.h"
 
@@ -61,7 +62,7 @@ std::uint32_t hashFolded(const Folded& f, std::size_t length) {
 
 // An entry's key bytes past its length are zero, like the padding of a folded key.
 bool sameFolded(const KeyTable::Entry& e, const Folded& f, std::size_t length) {
-  if (e.keyLength != length) return false;
+  if (e.keyLength() != length) return false;
   for (std::size_t i = f.size(); i-- > 0;) {
     std::uint64_t word;
     std::memcpy(&word, e.key.data() + 8 * i, 8);
@@ -80,6 +81,10 @@ constexpr std::size_t kMappedFrom = std::size_t{1} << 20;
 constexpr std::size_t kHugeFrom = std::size_t{4} << 20;
 
 constexpr std::uint64_t kNumberMask = 0xFFFFFFFFull;
+
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
 
 }  // namespace
 
@@ -136,6 +141,10 @@ bool KeyTable::add(std::string_view key, std::int64_t position, std::uint32_t ha
   if (key.size() > static_cast<std::size_t>(kIndexRecordLength))
     key = key.substr(0, kIndexRecordLength);
   if (size_ >= kNumberMask) throw std::bad_alloc();  // entry numbers are 32 bits
+  // A short key's position has 56 bits: a log of 64 PiB.
+  if (key.size() < static_cast<std::size_t>(kIndexRecordLength) &&
+      static_cast<std::uint64_t>(position) > Entry::kShortPositionMask)
+    throw std::bad_alloc();
   if (slotsFor(size_ + 1) > capacity_) rehash(std::max(slotsFor(size_ + 1), capacity_ * 2));
   const std::size_t n = key.size();
   std::uint64_t* const table = slotArray();
@@ -150,8 +159,9 @@ bool KeyTable::add(std::string_view key, std::int64_t position, std::uint32_t ha
   Entry& e = entries()[size_];
   e.key = {};
   std::memcpy(e.key.data(), key.data(), n);
-  e.keyLength = static_cast<std::uint8_t>(n);
-  e.position = position;
+  e.packed = static_cast<std::uint64_t>(position);
+  if (n < static_cast<std::size_t>(kIndexRecordLength))
+    e.packed = Entry::kShort | std::uint64_t{n} << 56 | (e.packed & Entry::kShortPositionMask);
   ++size_;
   table[s] = std::uint64_t{hash} << 32 | size_;
   return true;
@@ -168,24 +178,49 @@ std::int64_t KeyTable::find(std::string_view key) const {
     if (v == 0) return 0;
     if ((v >> 32) != hash) continue;
     const Entry& e = entries()[(v & kNumberMask) - 1];
-    if (sameFolded(e, f, n)) return e.position;
+    if (sameFolded(e, f, n)) return e.position();
   }
 }
 
 void KeyTable::clear() {
+  settle();
   entries_.resize(0);
   slots_.resize(0);
   size_ = capacity_ = 0;
 }
 
-void KeyTable::reserve(std::size_t count) {
+void KeyTable::reserve(std::size_t count, bool prefault) {
   growEntries(count);
   if (slotsFor(count) > capacity_) rehash(slotsFor(count));
+  if (!prefault || entries_.size() < kMappedFrom || prefault_.joinable()) return;
+  struct Range {
+    char* from;
+    std::size_t bytes;
+  };
+  // The entries from the first one not yet written on; the slots whole.
+  const std::size_t used = (size_ * sizeof(Entry)) & ~std::size_t{4095};
+  const Range ranges[] = {{static_cast<char*>(slots_.data()), slots_.size()},
+                          {static_cast<char*>(entries_.data()) + used, entries_.size() - used}};
+  try {
+    prefault_ = std::thread([ranges] {
+      constexpr std::size_t kStep = std::size_t{4} << 20;
+      for (const Range& r : ranges) {
+        if (r.bytes < kMappedFrom) continue;  // malloc'ed, or nothing left
+        for (std::size_t at = 0; at < r.bytes; at += kStep)
+          // Fails on kernels before 5.14; the pages are then faulted where they are written.
+          if (::madvise(r.from + at, std::min(kStep, r.bytes - at), MADV_POPULATE_WRITE) != 0)
+            return;
+      }
+    });
+  } catch (const std::system_error&) {
+    // No thread: the pages are faulted where they are written.
+  }
 }
 
 void KeyTable::growEntries(std::size_t count) {
   const std::size_t room = entries_.size() / sizeof(Entry);
   if (count <= room) return;
+  settle();
   const std::size_t want = std::max({count, room * 2, std::size_t{16}});
   if (want > static_cast<std::size_t>(-1) / sizeof(Entry)) throw std::bad_alloc();
   entries_.resize(want * sizeof(Entry));
@@ -194,6 +229,7 @@ void KeyTable::growEntries(std::size_t count) {
 // Moves every slot into a table of `capacity` slots; the slots carry their hash, so the entries
 // are not read.
 void KeyTable::rehash(std::size_t capacity) {
+  settle();
   if (capacity > static_cast<std::size_t>(-1) / sizeof(std::uint64_t)) throw std::bad_alloc();
   MappedBytes grown;
   grown.resize(capacity * sizeof(std::uint64_t));

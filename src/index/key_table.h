@@ -1,13 +1,14 @@
 // Insertion-ordered table from request keys to byte positions, looked up without regard to
 // letter case. The entries lie in one array in insertion order (a key is at most 24 bytes and
-// stored inline, 40 bytes an entry); an open-addressing table of 8-byte slots, each an entry's
-// number and 32 bits of its key's hash, finds them. About 52 bytes an entry in all.
+// stored inline, 32 bytes an entry); an open-addressing table of 8-byte slots, each an entry's
+// number and 32 bits of its key's hash, finds them. About 44 bytes an entry in all.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <thread>
 
 #include "index/constants.h"
 
@@ -38,11 +39,22 @@ class MappedBytes {
 
 class KeyTable {
  public:
+  // 32 bytes. A key shorter than 24 bytes comes only from a build, whose positions lie in a
+  // file; the loaded ones are all 24 bytes long and may carry any position.
   struct Entry {
-    std::array<char, kIndexRecordLength> key;  // zero past keyLength
-    std::uint8_t keyLength;
-    std::int64_t position;
-    std::string_view keyView() const { return {key.data(), keyLength}; }
+    std::array<char, kIndexRecordLength> key;  // zero past keyLength()
+    // The position; for a shorter key, the top bit set and its length in the next byte.
+    std::uint64_t packed;
+    static constexpr std::uint64_t kShort = std::uint64_t{1} << 63;
+    static constexpr std::uint64_t kShortPositionMask = (std::uint64_t{1} << 56) - 1;
+    std::size_t keyLength() const {
+      return packed & kShort ? static_cast<std::size_t>((packed >> 56) & 0x7F)
+                             : static_cast<std::size_t>(kIndexRecordLength);
+    }
+    std::int64_t position() const {
+      return static_cast<std::int64_t>(packed & kShort ? packed & kShortPositionMask : packed);
+    }
+    std::string_view keyView() const { return {key.data(), keyLength()}; }
   };
 
   // The hash of a key, folded to lower case (for add, find and prefetch with a hash computed
@@ -69,8 +81,14 @@ class KeyTable {
   const Entry& back() const { return entries()[size_ - 1]; }
   void clear();
   // Room for `count` entries in all without growing: asked for once with an estimate, the table
-  // is not re-hashed while it fills.
-  void reserve(std::size_t count);
+  // is not re-hashed while it fills. With `prefault`, a thread of its own maps the pages of that
+  // room meanwhile (the kernel clears each fresh page, which costs as much as filling the table),
+  // slots first, then the entries front to back, ahead of the caller that fills them.
+  void reserve(std::size_t count, bool prefault = false);
+  ~KeyTable() { settle(); }
+  KeyTable() = default;
+  KeyTable(const KeyTable&) = delete;
+  KeyTable& operator=(const KeyTable&) = delete;
 
  private:
   Entry* entries() const { return static_cast<Entry*>(entries_.data()); }
@@ -80,11 +98,16 @@ class KeyTable {
   }
   void rehash(std::size_t capacity);
   void growEntries(std::size_t count);
+  // Waits for the prefaulting thread: the arrays must not move under it.
+  void settle() {
+    if (prefault_.joinable()) prefault_.join();
+  }
 
   MappedBytes entries_;   // size_ entries in insertion order, room for more
   MappedBytes slots_;     // capacity_ slots: 0 free, else hash << 32 | (entry number + 1)
   std::size_t size_ = 0;  // entries
   std::size_t capacity_ = 0;
+  std::thread prefault_;
 };
 
 }  // namespace korva

@@ -14,7 +14,7 @@ inline std::vector<model::Entry> entriesOf(const clsIndex& index) {
   out.reserve(index.size());
   for (std::size_t i = 0; i < index.size(); ++i) {
     const KeyTable::Entry& e = index.entries()[i];
-    out.push_back({std::string(e.keyView()), e.position});
+    out.push_back({std::string(e.keyView()), e.position()});
   }
   return out;
 }

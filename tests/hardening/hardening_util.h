@@ -209,7 +209,7 @@ inline WrittenLogs writeGeneration(const std::string& folder, int generation, in
 inline std::vector<std::pair<std::string, std::int64_t>> entriesOf(const clsIndex& index) {
   std::vector<std::pair<std::string, std::int64_t>> out;
   for (std::size_t i = 0; i < index.size(); ++i)
-    out.emplace_back(std::string(index.entries()[i].keyView()), index.entries()[i].position);
+    out.emplace_back(std::string(index.entries()[i].keyView()), index.entries()[i].position());
   return out;
 }
 

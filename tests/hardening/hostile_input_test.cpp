@@ -280,8 +280,8 @@ TEST(HostileInput, AMillionEmptyLinesInEachFile) {
     if (std::string(name) == "HtmlResponse.log") {
       // The first line opens a block with an empty key; no divider ever follows.
       ASSERT_EQ(index.size(), 1u);
-      EXPECT_EQ(index.entries()[0].keyLength, 0);
-      EXPECT_EQ(index.entries()[0].position, 1);
+      EXPECT_EQ(index.entries()[0].keyLength(), 0u);
+      EXPECT_EQ(index.entries()[0].position(), 1);
     } else {
       EXPECT_EQ(entriesOf(index), freshBuildOf(dir.path()));
     }

@@ -105,7 +105,7 @@ TEST(ClsIndexTest, ResumeAddsOnlyNewBlocksAndMatchesAFreshBuild) {
   ASSERT_EQ(index.size(), fresh.size());
   for (std::size_t i = 0; i < fresh.size(); ++i) {
     EXPECT_EQ(index.entries()[i].keyView(), fresh.entries()[i].keyView());
-    EXPECT_EQ(index.entries()[i].position, fresh.entries()[i].position);
+    EXPECT_EQ(index.entries()[i].position(), fresh.entries()[i].position());
   }
   // The entries of all three builds, written in the order they were added.
   ASSERT_TRUE(index.SaveIndex());

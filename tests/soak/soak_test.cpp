@@ -156,7 +156,7 @@ pid_t spawnWriter(const std::string& folder, double seconds, const std::string& 
 std::vector<std::pair<std::string, std::int64_t>> entriesOf(const clsIndex& index) {
   std::vector<std::pair<std::string, std::int64_t>> out;
   for (std::size_t i = 0; i < index.size(); ++i)
-    out.emplace_back(std::string(index.entries()[i].keyView()), index.entries()[i].position);
+    out.emplace_back(std::string(index.entries()[i].keyView()), index.entries()[i].position());
   return out;
 }
 
