@@ -17,9 +17,8 @@ namespace {
 constexpr std::size_t kDeclarationReach = 2048;
 
 struct ByteFlags {
-  bool high = false;         // a byte >= 0x80
-  bool nul = false;          // shown as U+2400
-  bool verticalTab = false;  // see RegexPrefilter::mayMatch
+  bool high = false;  // a byte >= 0x80
+  bool nul = false;   // shown as U+2400
 };
 
 #ifdef __SSE2__
@@ -27,16 +26,14 @@ const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
 
 // Up to the last whole 32 bytes; the caller does the rest.
 __attribute__((target("avx2"))) ByteFlags flagsAvx2(std::string_view bytes, std::size_t& k) {
-  __m256i anyHigh = _mm256_setzero_si256(), anyNul = anyHigh, anyVt = anyHigh;
-  const __m256i zero = _mm256_setzero_si256(), tab = _mm256_set1_epi8(0x0B);
+  __m256i anyHigh = _mm256_setzero_si256(), anyNul = anyHigh;
+  const __m256i zero = _mm256_setzero_si256();
   for (; k + 32 <= bytes.size(); k += 32) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes.data() + k));
     anyHigh = _mm256_or_si256(anyHigh, v);
     anyNul = _mm256_or_si256(anyNul, _mm256_cmpeq_epi8(v, zero));
-    anyVt = _mm256_or_si256(anyVt, _mm256_cmpeq_epi8(v, tab));
   }
-  return {_mm256_movemask_epi8(anyHigh) != 0, _mm256_movemask_epi8(anyNul) != 0,
-          _mm256_movemask_epi8(anyVt) != 0};
+  return {_mm256_movemask_epi8(anyHigh) != 0, _mm256_movemask_epi8(anyNul) != 0};
 }
 
 // The first byte >= 0x80 from p on, or end.
@@ -55,43 +52,33 @@ __attribute__((target("avx2"))) const unsigned char* skipAsciiAvx2(const unsigne
 // One pass, 32 or 16 bytes at a time.
 ByteFlags flagsOf(std::string_view bytes) {
   std::size_t k = 0;
-  unsigned high = 0, nul = 0, vt = 0;
+  unsigned high = 0, nul = 0;
 #ifdef __SSE2__
   if (kHaveAvx2) {
     const ByteFlags wide = flagsAvx2(bytes, k);
     high = wide.high;
     nul = wide.nul;
-    vt = wide.verticalTab;
   }
-  __m128i anyHigh = _mm_setzero_si128(), anyNul = anyHigh, anyVt = anyHigh;
-  const __m128i zero = _mm_setzero_si128(), tab = _mm_set1_epi8(0x0B);
+  __m128i anyHigh = _mm_setzero_si128(), anyNul = anyHigh;
+  const __m128i zero = _mm_setzero_si128();
   for (; k + 16 <= bytes.size(); k += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + k));
     anyHigh = _mm_or_si128(anyHigh, v);
     anyNul = _mm_or_si128(anyNul, _mm_cmpeq_epi8(v, zero));
-    anyVt = _mm_or_si128(anyVt, _mm_cmpeq_epi8(v, tab));
   }
   high |= static_cast<unsigned>(_mm_movemask_epi8(anyHigh));
   nul |= static_cast<unsigned>(_mm_movemask_epi8(anyNul));
-  vt |= static_cast<unsigned>(_mm_movemask_epi8(anyVt));
 #endif
   for (; k < bytes.size(); ++k) {
     const auto c = static_cast<unsigned char>(bytes[k]);
     high |= c & 0x80;
     nul |= static_cast<unsigned>(c == 0);
-    vt |= static_cast<unsigned>(c == 0x0B);
   }
-  return {high != 0, nul != 0, vt != 0};
+  return {high != 0, nul != 0};
 }
 
-struct Utf8Check {
-  bool valid = true;
-  bool otherCaseOfAscii = false;  // U+212A or U+017F
-};
-
-// isValidUtf8, with ASCII passed over 16 bytes at a time: German text is mostly ASCII.
-Utf8Check checkUtf8(std::string_view bytes) {
-  Utf8Check check;
+// isValidUtf8, with ASCII passed over 32 or 16 bytes at a time: German text is mostly ASCII.
+bool validUtf8(std::string_view bytes) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const auto* end = p + bytes.size();
   while (p < end) {
@@ -108,14 +95,9 @@ Utf8Check checkUtf8(std::string_view bytes) {
 #endif
     while (p < end && *p < 0x80) ++p;
     if (p == end) break;
-    const char32_t cp = decodeUtf8(p, end);
-    if (cp == kNotUtf8) {
-      check.valid = false;
-      return check;
-    }
-    if (cp == 0x212A || cp == 0x17F) check.otherCaseOfAscii = true;
+    if (decodeUtf8(p, end) == kNotUtf8) return false;
   }
-  return check;
+  return true;
 }
 
 }  // namespace
@@ -125,7 +107,6 @@ BodyUtf8 bodyUtf8(std::string_view body) {
   result.text = body;
   const ByteFlags flags = flagsOf(body);
   if (flags.nul) return result;
-  result.prefilterSafe = !flags.verticalTab;
   // ASCII is the same text in every encoding but UTF-16, which has a byte-order mark >= 0x80.
   if (!flags.high) {
     result.kind = BodyUtf8::Kind::Same;
@@ -141,10 +122,8 @@ BodyUtf8 bodyUtf8(std::string_view body) {
   }
   if (!declared || declaredAs == BodyEncoding::Utf8) {
     if (body.substr(0, 3) == "\xEF\xBB\xBF") result.text.remove_prefix(3);
-    const Utf8Check check = checkUtf8(result.text);
-    if (check.valid) {
+    if (validUtf8(result.text)) {
       result.kind = BodyUtf8::Kind::Same;
-      result.prefilterSafe = result.prefilterSafe && !check.otherCaseOfAscii;
       return result;
     }
     if (!declared) {
@@ -155,8 +134,20 @@ BodyUtf8 bodyUtf8(std::string_view body) {
   }
   result.kind = BodyUtf8::Kind::Decode;
   result.text = body;
-  result.prefilterSafe = false;
   return result;
+}
+
+std::optional<std::string_view> asciiView(std::string_view body) {
+  if (body.size() >= 2 &&
+      ((body[0] == '\xFF' && body[1] == '\xFE') || (body[0] == '\xFE' && body[1] == '\xFF')))
+    return std::nullopt;
+  if (body.substr(0, 3) == "\xEF\xBB\xBF") body.remove_prefix(3);
+  const ByteFlags flags = flagsOf(body);
+  if (flags.nul) return std::nullopt;
+  if (flags.high && (body.find("\xE2\x84\xAA") != std::string_view::npos ||
+                     body.find("\xC5\xBF") != std::string_view::npos))
+    return std::nullopt;
+  return body;
 }
 
 void resolveSingleByte(BodyUtf8& sorted) {
@@ -167,7 +158,6 @@ void resolveSingleByte(BodyUtf8& sorted) {
     return;
   }
   sorted.kind = BodyUtf8::Kind::Decode;
-  sorted.prefilterSafe = false;
 }
 
 void appendUtf8Of1252(std::string_view bytes, std::string& out) {

@@ -10,7 +10,7 @@
 #include "capture/byte_search.h"
 #include "capture/capture.h"
 #include "capture/read_ahead.h"
-#include "capture/regex_prefilter.h"
+#include "capture/regex_bytes.h"
 #include "index/constants.h"
 #include "index/line_reader.h"
 #include "view/text_decode.h"
@@ -157,23 +157,25 @@ std::u16string snippetOfUtf8(std::string_view utf8, std::size_t at, std::size_t 
 }
 
 // Counts a regular expression in one block's body on the bytes the read-ahead holds, without
-// decoding, where the body's text is its bytes as UTF-8 (or cheaply made so from
-// Windows-1252); Vectorscan first passes over the bodies that cannot match. Every other block
-// goes the decoded way, which is the reference this must agree with.
+// decoding: on the bytes themselves (RE2 reading them as Latin-1) where the expression and the
+// body allow it, else on the body's UTF-8 (or that made from Windows-1252). Every other block
+// goes the decoded way, which is the reference this must agree with. (A faster first look by
+// Vectorscan was dropped: the version Debian 12 ships was seen to miss matches.)
 class RegexBlockScan {
  public:
   RegexBlockScan(ReadAheadFile& log, const TextMatcher& matcher, bool snippets)
-      : log_(log), matcher_(matcher), prefilter_(matcher.pattern()), snippets_(snippets) {
-    // An expression that reads alike on bytes counts in a single-byte body's bytes as they are:
-    // each byte is one character in every set, and none outside ASCII folds to one inside.
-    if (!prefilterReadsAlike(matcher.pattern())) return;
+      : log_(log), matcher_(matcher), snippets_(snippets) {
+    if (!readsAlikeOnBytes(matcher.pattern())) return;
     RE2::Options options;
     options.set_encoding(RE2::Options::EncodingLatin1);
     options.set_case_sensitive(false);
     options.set_log_errors(false);
     latin1_ = std::make_unique<RE2>(matcher.pattern(), options);
     if (!latin1_->ok()) latin1_.reset();
-    spansUsable_ = prefilter_.hasSpans() && withoutAssertions(matcher.pattern());
+    asciiOnly_ = latin1_ && matchesOnlyAscii(matcher.pattern());
+    if (latin1_)
+      for (const std::string& literal : leadingLiterals(matcher.pattern()))
+        leading_.emplace_back(literal);
   }
 
   // False when the block must be decoded: a stale index, no divider in reach, a body whose
@@ -184,21 +186,24 @@ class RegexBlockScan {
     snippet.clear();
     std::optional<std::string_view> body = bodyAt(start, key);
     if (!body) return false;
+    if (asciiOnly_) {
+      std::optional<bool> done = scanAsAscii(*body, matches, snippet);
+      if (done) return *done;
+    }
     BodyUtf8 sorted = bodyUtf8(*body);
     if (sorted.kind == BodyUtf8::Kind::Decode) return false;
     const bool singleByte = sorted.kind != BodyUtf8::Kind::Same;
-    if (sorted.prefilterSafe && !prefilter_.mayMatch(sorted.text, !singleByte)) return true;
     if (singleByte && latin1_) {
       // An empty match moves the text's own count on by a byte of its UTF-8, which would part
       // from this one at the next character outside ASCII; until then both agree.
-      const MatchCount found = count(*latin1_, sorted.text, false, sorted.prefilterSafe);
+      const MatchCount found = countOnBytes(sorted.text);
       if (!found.sawEmpty) {
         matches = found.count;
         if (matches > 0 && snippets_) snippet = singleByteSnippet(sorted, found);
         return true;
       }
     }
-    // Only a body that may match needs to know its set.
+    // Only a body whose bytes are not matched needs to know its set.
     resolveSingleByte(sorted);
     if (sorted.kind == BodyUtf8::Kind::Decode) return false;
     std::string_view text = sorted.text;
@@ -207,40 +212,76 @@ class RegexBlockScan {
       appendUtf8Of1252(text, converted_);
       text = converted_;
     }
-    const MatchCount found =
-        count(*matcher_.regex(), text, true, sorted.prefilterSafe && !singleByte);
+    const MatchCount found = countMatches(*matcher_.regex(), text);
     matches = found.count;
     if (matches > 0 && snippets_) snippet = snippetOfUtf8(text, found.firstAt, found.firstLength);
     return true;
   }
 
  private:
-  // countMatches, with RE2 started near each match where Vectorscan can tell where matches
-  // start. The next match the count finds begins at or after the leftmost start of any match
-  // that ends past the last one; with no assertion in the expression, RE2 can start there.
-  MatchCount count(const RE2& regex, std::string_view text, bool utf8, bool prefilterSafe) {
-    if (!spansUsable_ || !prefilterSafe || !prefilter_.spans(text, utf8, spans_))
-      return countMatches(regex, text);
-    // The leftmost start among the spans from each one on.
-    for (std::size_t i = spans_.size(); i-- > 1;)
-      spans_[i - 1].from = std::min(spans_[i - 1].from, spans_[i].from);
+  // An expression whose matches hold only ASCII counts on the bytes of nearly any body, without
+  // the body's encoding: nothing is decoded or validated. Nothing when the body must go the
+  // other ways; false when it must be decoded.
+  std::optional<bool> scanAsAscii(std::string_view body, std::uint64_t& matches,
+                                  std::u16string& snippet) {
+    const std::optional<std::string_view> view = asciiView(body);
+    if (!view) return std::nullopt;
+    const MatchCount found = countOnBytes(*view);
+    // After an empty match the shown text's count moves on by a byte of its own encoding.
+    if (found.sawEmpty) return std::nullopt;
+    matches = found.count;
+    if (matches == 0 || !snippets_) return true;
+    // The snippet is the bytes around the match when they are ASCII; else it needs the body's
+    // encoding.
+    const std::string_view bytes = *view;
+    const std::size_t at = found.firstAt;
+    const std::size_t begin = at > kSnippetContext ? at - kSnippetContext : 0;
+    const std::size_t end = std::min(bytes.size(), at + found.firstLength + kSnippetContext);
+    if (isAscii(bytes.substr(begin, end - begin))) {
+      snippet = snippetOfDecoded(decodeWindows1252(bytes.substr(begin, end - begin)), at - begin,
+                                 found.firstLength);
+      return true;
+    }
+    BodyUtf8 sorted = bodyUtf8(body);
+    if (sorted.kind == BodyUtf8::Kind::Same) {
+      snippet = snippetOfUtf8(sorted.text, at, found.firstLength);
+      return true;
+    }
+    resolveSingleByte(sorted);
+    if (sorted.kind == BodyUtf8::Kind::Decode) {
+      matches = 0;
+      return false;
+    }
+    snippet = singleByteSnippet(sorted, found);
+    return true;
+  }
+
+  // countMatches with latin1_, each search begun at the first place where a match can begin:
+  // RE2 is given the text from the last match on as countMatches gives it, and only told to
+  // start later. The text must hold no U+212A or U+017F.
+  MatchCount countOnBytes(std::string_view text) {
+    if (leading_.empty()) return countMatches(*latin1_, text);
+    next_.clear();
+    for (const AsciiNoCaseFinder& literal : leading_) next_.push_back(literal.find(text, 0));
     MatchCount result;
     std::size_t pos = 0;
     re2::StringPiece match;
-    for (std::size_t i = 0;;) {
-      while (i < spans_.size() && spans_[i].to <= pos) ++i;
-      if (i == spans_.size()) break;
-      const std::size_t from = std::max<std::size_t>(pos, spans_[i].from);
+    while (pos < text.size()) {
+      std::size_t from = kNoMatch;
+      for (std::size_t i = 0; i < leading_.size(); ++i) {
+        if (next_[i] != kNoMatch && next_[i] < pos) next_[i] = leading_[i].find(text, pos);
+        from = std::min(from, next_[i]);
+      }
+      if (from == kNoMatch) break;
       const re2::StringPiece rest(text.data() + pos, text.size() - pos);
-      if (!regex.Match(rest, from - pos, rest.size(), RE2::UNANCHORED, &match, 1)) break;
-      // Vectorscan reports no empty match; should RE2 find one, the plain count decides.
-      if (match.empty()) return countMatches(regex, text);
+      if (!latin1_->Match(rest, from - pos, rest.size(), RE2::UNANCHORED, &match, 1)) break;
       const auto at = static_cast<std::size_t>(match.data() - text.data());
       if (result.count++ == 0) {
         result.firstAt = at;
         result.firstLength = match.size();
       }
-      pos = at + match.size();
+      // Every match holds a literal, so none is empty.
+      pos = at + std::max<std::size_t>(match.size(), 1);
     }
     return result;
   }
@@ -281,10 +322,10 @@ class RegexBlockScan {
 
   ReadAheadFile& log_;
   const TextMatcher& matcher_;
-  RegexPrefilter prefilter_;
   std::unique_ptr<RE2> latin1_;
-  bool spansUsable_ = false;
-  std::vector<RegexPrefilter::Span> spans_;  // kept for its capacity
+  bool asciiOnly_ = false;                  // with latin1_
+  std::vector<AsciiNoCaseFinder> leading_;  // leadingLiterals, with latin1_
+  std::vector<std::size_t> next_;           // where each was found last
   bool snippets_;
   std::string converted_;  // a Windows-1252 body as UTF-8, kept for its capacity
 };

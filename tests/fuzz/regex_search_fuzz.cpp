@@ -1,5 +1,5 @@
-// The search over all responses with a regular expression: the byte path (Vectorscan, then RE2 on
-// the body's bytes) against the decoded path, body by body, for arbitrary bodies and for
+// The search over all responses with a regular expression: the byte path (RE2 on the bytes or on
+// the body's UTF-8) against the decoded path, body by body, for arbitrary bodies and for
 // expressions taken from a list or from the input.
 #include <cstdint>
 #include <map>
