@@ -58,6 +58,7 @@ class TextMatcher {
   std::unique_ptr<re2::RE2> regex_;
   std::unique_ptr<NoCaseFinder16> plain_;
   std::optional<AsciiNoCaseFinder> ascii_;
+  std::vector<AsciiNoCaseFinder> leading_;  // the expression's leadingLiterals
 };
 
 // The matches of `regex` in `text` as TextMatcher counts them: not overlapping, each searched

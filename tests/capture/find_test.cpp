@@ -50,8 +50,10 @@ TEST(RowFilterTest, WordsExclusionsRegexAndCase) {
       {"\xC3\xA4rger", V{2, 3}},  // ä finds Ä in UTF-8 and in Windows-1252 rows
       {"/post\\s+http/", V{1}},   // the whole line counts: the key stands before the method
       {"/ex.mple/ -/form$/", V{0, 2}},
-      {"/a b|Index/", V{0}},  // a blank inside the slashes
-      {"-", V{0, 1, 2, 3}},   // a lone hyphen is a word, and every separator holds it
+      {"/a b|Index/", V{0}},             // a blank inside the slashes
+      {"/index\\.HTML|FORM/", V{0, 1}},  // looked for first, in either case
+      {"/b\\.ex?ample/", V{1}},
+      {"-", V{0, 1, 2, 3}},  // a lone hyphen is a word, and every separator holds it
       {"nothing", V{}},
   };
   for (const auto& [expression, expected] : cases) {

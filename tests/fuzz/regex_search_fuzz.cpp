@@ -29,7 +29,9 @@ constexpr const char* kPatterns[] = {"artikel\\s0+7",
                                      "\xC3\xA4",
                                      "[[:cntrl:]]+",
                                      "\\pL",
-                                     "-{3,}"};
+                                     "-{3,}",
+                                     "k\\w+e",
+                                     "bestellung\\b|kasse$|ber"};
 
 void run(Input& in) {
   const std::uint8_t mode = in.byte();
