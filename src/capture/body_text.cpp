@@ -3,11 +3,11 @@
 #include <array>
 
 #ifdef __SSE2__
-#include <immintrin.h>
+#include <emmintrin.h>
 #endif
 
 #include "capture/text_match.h"
-#include "index/utf8.h"
+#include "index/codec.h"
 #include "view/text_decode.h"
 
 namespace korva {
@@ -21,44 +21,11 @@ struct ByteFlags {
   bool nul = false;   // shown as U+2400
 };
 
-#ifdef __SSE2__
-const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
-
-// Up to the last whole 32 bytes; the caller does the rest.
-__attribute__((target("avx2"))) ByteFlags flagsAvx2(std::string_view bytes, std::size_t& k) {
-  __m256i anyHigh = _mm256_setzero_si256(), anyNul = anyHigh;
-  const __m256i zero = _mm256_setzero_si256();
-  for (; k + 32 <= bytes.size(); k += 32) {
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes.data() + k));
-    anyHigh = _mm256_or_si256(anyHigh, v);
-    anyNul = _mm256_or_si256(anyNul, _mm256_cmpeq_epi8(v, zero));
-  }
-  return {_mm256_movemask_epi8(anyHigh) != 0, _mm256_movemask_epi8(anyNul) != 0};
-}
-
-// The first byte >= 0x80 from p on, or end.
-__attribute__((target("avx2"))) const unsigned char* skipAsciiAvx2(const unsigned char* p,
-                                                                   const unsigned char* end) {
-  for (; end - p >= 32; p += 32) {
-    const auto high = static_cast<unsigned>(
-        _mm256_movemask_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))));
-    if (high != 0) return p + __builtin_ctz(high);
-  }
-  while (p < end && *p < 0x80) ++p;
-  return p;
-}
-#endif
-
-// One pass, 32 or 16 bytes at a time.
+// One pass, 16 bytes at a time.
 ByteFlags flagsOf(std::string_view bytes) {
   std::size_t k = 0;
   unsigned high = 0, nul = 0;
 #ifdef __SSE2__
-  if (kHaveAvx2) {
-    const ByteFlags wide = flagsAvx2(bytes, k);
-    high = wide.high;
-    nul = wide.nul;
-  }
   __m128i anyHigh = _mm_setzero_si128(), anyNul = anyHigh;
   const __m128i zero = _mm_setzero_si128();
   for (; k + 16 <= bytes.size(); k += 16) {
@@ -66,8 +33,8 @@ ByteFlags flagsOf(std::string_view bytes) {
     anyHigh = _mm_or_si128(anyHigh, v);
     anyNul = _mm_or_si128(anyNul, _mm_cmpeq_epi8(v, zero));
   }
-  high |= static_cast<unsigned>(_mm_movemask_epi8(anyHigh));
-  nul |= static_cast<unsigned>(_mm_movemask_epi8(anyNul));
+  high = static_cast<unsigned>(_mm_movemask_epi8(anyHigh));
+  nul = static_cast<unsigned>(_mm_movemask_epi8(anyNul));
 #endif
   for (; k < bytes.size(); ++k) {
     const auto c = static_cast<unsigned char>(bytes[k]);
@@ -75,29 +42,6 @@ ByteFlags flagsOf(std::string_view bytes) {
     nul |= static_cast<unsigned>(c == 0);
   }
   return {high != 0, nul != 0};
-}
-
-// isValidUtf8, with ASCII passed over 32 or 16 bytes at a time: German text is mostly ASCII.
-bool validUtf8(std::string_view bytes) {
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  const auto* end = p + bytes.size();
-  while (p < end) {
-#ifdef __SSE2__
-    if (kHaveAvx2) p = skipAsciiAvx2(p, end);
-    while (end - p >= 16) {
-      const int high = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-      if (high != 0) {
-        p += __builtin_ctz(static_cast<unsigned>(high));
-        break;
-      }
-      p += 16;
-    }
-#endif
-    while (p < end && *p < 0x80) ++p;
-    if (p == end) break;
-    if (decodeUtf8(p, end) == kNotUtf8) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -122,7 +66,7 @@ BodyUtf8 bodyUtf8(std::string_view body) {
   }
   if (!declared || declaredAs == BodyEncoding::Utf8) {
     if (body.substr(0, 3) == "\xEF\xBB\xBF") result.text.remove_prefix(3);
-    if (validUtf8(result.text)) {
+    if (isValidUtf8(result.text)) {
       result.kind = BodyUtf8::Kind::Same;
       return result;
     }

@@ -211,26 +211,9 @@ std::size_t findDividerLine(std::string_view bytes, std::size_t from, bool lineS
   return kNoMatch;
 }
 
-#ifdef __SSE2__
-namespace {
-__attribute__((target("avx2"))) bool loneCrAvx2(std::string_view bytes, std::size_t& p) {
-  const __m256i cr = _mm256_set1_epi8('\r'), lf = _mm256_set1_epi8('\n');
-  for (; p + 33 <= bytes.size(); p += 32) {
-    const auto* at = reinterpret_cast<const __m256i*>(bytes.data() + p);
-    const __m256i isCr = _mm256_cmpeq_epi8(_mm256_loadu_si256(at), cr);
-    const __m256i nextLf = _mm256_cmpeq_epi8(
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes.data() + p + 1)), lf);
-    if (_mm256_movemask_epi8(_mm256_andnot_si256(nextLf, isCr)) != 0) return true;
-  }
-  return false;
-}
-}  // namespace
-#endif
-
 bool holdsLoneCr(std::string_view bytes) {
   std::size_t p = 0;
 #ifdef __SSE2__
-  if (kHaveAvx2 && loneCrAvx2(bytes, p)) return true;
   // Lines are short: one test per 16 bytes instead of a search per line.
   const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
   for (; p + 17 <= bytes.size(); p += 16) {
