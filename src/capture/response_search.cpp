@@ -173,9 +173,6 @@ class RegexBlockScan {
     latin1_ = std::make_unique<RE2>(matcher.pattern(), options);
     if (!latin1_->ok()) latin1_.reset();
     asciiOnly_ = latin1_ && matchesOnlyAscii(matcher.pattern());
-    if (latin1_)
-      for (const std::string& literal : leadingLiterals(matcher.pattern()))
-        leading_.emplace_back(literal);
   }
 
   // False when the block must be decoded: a stale index, no divider in reach, a body whose
@@ -233,18 +230,13 @@ class RegexBlockScan {
     if (matches == 0 || !snippets_) return true;
     // The snippet is the bytes around the match when they are ASCII; else it needs the body's
     // encoding.
-    const std::string_view bytes = *view;
-    const std::size_t at = found.firstAt;
-    const std::size_t begin = at > kSnippetContext ? at - kSnippetContext : 0;
-    const std::size_t end = std::min(bytes.size(), at + found.firstLength + kSnippetContext);
-    if (isAscii(bytes.substr(begin, end - begin))) {
-      snippet = snippetOfDecoded(decodeWindows1252(bytes.substr(begin, end - begin)), at - begin,
-                                 found.firstLength);
+    if (isAscii(around(*view, found))) {
+      snippet = singleByteSnippet({BodyUtf8::Kind::Windows1252, *view}, found);
       return true;
     }
     BodyUtf8 sorted = bodyUtf8(body);
     if (sorted.kind == BodyUtf8::Kind::Same) {
-      snippet = snippetOfUtf8(sorted.text, at, found.firstLength);
+      snippet = snippetOfUtf8(sorted.text, found.firstAt, found.firstLength);
       return true;
     }
     resolveSingleByte(sorted);
@@ -260,16 +252,17 @@ class RegexBlockScan {
   // RE2 is given the text from the last match on as countMatches gives it, and only told to
   // start later. The text must hold no U+212A or U+017F.
   MatchCount countOnBytes(std::string_view text) {
-    if (leading_.empty()) return countMatches(*latin1_, text);
+    const std::vector<AsciiNoCaseFinder>& leading = matcher_.leadingFinders();
+    if (leading.empty()) return countMatches(*latin1_, text);
     next_.clear();
-    for (const AsciiNoCaseFinder& literal : leading_) next_.push_back(literal.find(text, 0));
+    for (const AsciiNoCaseFinder& literal : leading) next_.push_back(literal.find(text, 0));
     MatchCount result;
     std::size_t pos = 0;
     re2::StringPiece match;
     while (pos < text.size()) {
       std::size_t from = kNoMatch;
-      for (std::size_t i = 0; i < leading_.size(); ++i) {
-        if (next_[i] != kNoMatch && next_[i] < pos) next_[i] = leading_[i].find(text, pos);
+      for (std::size_t i = 0; i < leading.size(); ++i) {
+        if (next_[i] != kNoMatch && next_[i] < pos) next_[i] = leading[i].find(text, pos);
         from = std::min(from, next_[i]);
       }
       if (from == kNoMatch) break;
@@ -288,18 +281,23 @@ class RegexBlockScan {
 
   // Characters are bytes: the snippet needs only the bytes around the first match, and their
   // set only when one of them is not ASCII.
-  std::u16string singleByteSnippet(const BodyUtf8& sorted, const MatchCount& found) const {
-    const std::string_view bytes = sorted.text;
+  static std::u16string singleByteSnippet(const BodyUtf8& sorted, const MatchCount& found) {
+    const std::string_view bytes = around(sorted.text, found);
+    BodyEncoding set = BodyEncoding::Windows1252;
+    if (sorted.kind == BodyUtf8::Kind::SingleByte && !isAscii(bytes))
+      set = guessSingleByteEncoding(sorted.text);
+    const std::u16string shown =
+        set == BodyEncoding::Windows1252 ? decodeWindows1252(bytes) : decodeSingleByte(bytes, set);
+    const auto begin = static_cast<std::size_t>(bytes.data() - sorted.text.data());
+    return snippetOfDecoded(shown, found.firstAt - begin, found.firstLength);
+  }
+
+  // The bytes a snippet of the first match can take, where characters are bytes.
+  static std::string_view around(std::string_view text, const MatchCount& found) {
     const std::size_t at = found.firstAt;
     const std::size_t begin = at > kSnippetContext ? at - kSnippetContext : 0;
-    const std::size_t end = std::min(bytes.size(), at + found.firstLength + kSnippetContext);
-    const std::string_view around = bytes.substr(begin, end - begin);
-    BodyEncoding set = BodyEncoding::Windows1252;
-    if (sorted.kind == BodyUtf8::Kind::SingleByte && !isAscii(around))
-      set = guessSingleByteEncoding(bytes);
-    const std::u16string shown = set == BodyEncoding::Windows1252 ? decodeWindows1252(around)
-                                                                  : decodeSingleByte(around, set);
-    return snippetOfDecoded(shown, at - begin, found.firstLength);
+    const std::size_t end = std::min(text.size(), at + found.firstLength + kSnippetContext);
+    return text.substr(begin, end - begin);
   }
 
   // The body of the block at 0-based `start`, when the bytes in the read-ahead are exactly
@@ -323,9 +321,8 @@ class RegexBlockScan {
   ReadAheadFile& log_;
   const TextMatcher& matcher_;
   std::unique_ptr<RE2> latin1_;
-  bool asciiOnly_ = false;                  // with latin1_
-  std::vector<AsciiNoCaseFinder> leading_;  // leadingLiterals, with latin1_
-  std::vector<std::size_t> next_;           // where each was found last
+  bool asciiOnly_ = false;         // with latin1_
+  std::vector<std::size_t> next_;  // where each was found last
   bool snippets_;
   std::string converted_;  // a Windows-1252 body as UTF-8, kept for its capacity
 };

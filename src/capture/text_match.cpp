@@ -95,23 +95,17 @@ MatchCount countMatches(const re2::RE2& regex, std::string_view text, std::uint6
   return result;
 }
 
-std::optional<std::pair<std::size_t, std::size_t>> firstMatch(const re2::RE2& regex,
-                                                              std::string_view text) {
-  re2::StringPiece match;
-  if (!regex.Match(re2::StringPiece(text.data(), text.size()), 0, text.size(), RE2::UNANCHORED,
-                   &match, 1))
-    return std::nullopt;
-  return std::make_pair(static_cast<std::size_t>(match.data() - text.data()), match.size());
-}
-
 std::uint64_t TextMatcher::countUtf8(std::string_view utf8, std::uint64_t limit) const {
   return regex_ ? countMatches(*regex_, utf8, limit).count : 0;
 }
 
 std::optional<std::pair<std::size_t, std::size_t>> TextMatcher::firstUtf8(
     std::string_view utf8) const {
-  if (!regex_) return std::nullopt;
-  return firstMatch(*regex_, utf8);
+  re2::StringPiece match;
+  if (!regex_ || !regex_->Match(re2::StringPiece(utf8.data(), utf8.size()), 0, utf8.size(),
+                                RE2::UNANCHORED, &match, 1))
+    return std::nullopt;
+  return std::make_pair(static_cast<std::size_t>(match.data() - utf8.data()), match.size());
 }
 
 const std::string& TextMatcher::pattern() const {

@@ -34,6 +34,8 @@ class TextMatcher {
   bool isRegex() const { return regex_ != nullptr; }
   // The compiled expression, for callers that count on UTF-8 themselves; null for a plain term.
   const re2::RE2* regex() const { return regex_.get(); }
+  // Finders for the expression's leadingLiterals (regex_bytes.h); empty when it has none.
+  const std::vector<AsciiNoCaseFinder>& leadingFinders() const { return leading_; }
   // The plain term, folded, when it is all ASCII after folding: then it can be matched on the
   // raw bytes of any text whose encoding keeps ASCII as it is.
   const AsciiNoCaseFinder* asciiFinder() const { return ascii_ ? &*ascii_ : nullptr; }
@@ -70,8 +72,6 @@ struct MatchCount {
 };
 MatchCount countMatches(const re2::RE2& regex, std::string_view text,
                         std::uint64_t limit = UINT64_MAX);
-std::optional<std::pair<std::size_t, std::size_t>> firstMatch(const re2::RE2& regex,
-                                                              std::string_view text);
 
 // A filter expression: parts separated by blanks must all occur, a part that starts with '-'
 // must not occur, and /.../ is a regular expression (it may hold blanks; -/.../ excludes).
