@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 #include "index/codec.h"
 
 namespace korva {
@@ -34,6 +37,22 @@ TEST(Utf8Test, EncodesEachLengthAtItsEdgesAndReplacesWhatUtf8CannotCarry) {
     EXPECT_TRUE(isValidUtf8(out));
   }
   EXPECT_EQ(utf8From1252("\x80\xE4\x81"), "\xE2\x82\xAC\xC3\xA4\xC2\x81");
+}
+
+// The check passes ASCII 16 bytes at a time: a sequence at any offset of a long line, valid or
+// not, whole or cut by the end, must still be judged.
+TEST(Utf8Test, ValidityIsJudgedAtEveryOffsetOfALongText) {
+  const std::pair<const char*, bool> sequences[] = {
+      {"\xC3\xA4", true},  {"\xE2\x82\xAC", true}, {"\xF0\x9F\x98\x80", true}, {"\xC3", false},
+      {"\xA4", false},     {"\xE2\x82", false},    {"\xED\xA0\x80", false},  // a surrogate
+      {"\xC0\xAF", false},                                                   // overlong
+  };
+  for (const auto& [sequence, valid] : sequences)
+    for (std::size_t at = 0; at < 40; ++at)
+      for (std::size_t after : {std::size_t{0}, std::size_t{1}, std::size_t{17}}) {
+        const std::string text = std::string(at, 'a') + sequence + std::string(after, 'b');
+        EXPECT_EQ(isValidUtf8(text), valid) << sequence << " at " << at << " + " << after;
+      }
 }
 
 }  // namespace
