@@ -129,18 +129,8 @@ void clsIndex::LoadIndex() {
           true);
     };
     // Entries without a usable position are as good as absent; dropping them lets a later
-    // well-formed line for the same key count, and a damaged tail not force a rebuild.
-    auto addLine = [&](std::string_view line, std::uint32_t hash, std::int64_t position) {
-      if (!positions_.add(line.substr(0, kIndexRecordLength), position, hash)) asWritten = false;
-    };
-    // Lines in the buffer are parsed in place a batch at a time and their slots prefetched, so
-    // that the random memory accesses of a million insertions overlap.
-    constexpr std::size_t kBatch = 16;
-    struct Parsed {
-      std::string_view line;
-      std::uint32_t hash;
-      std::int64_t position;
-    } batch[kBatch];
+    // well-formed line for the same key count, and a damaged tail not force a rebuild. Keys are
+    // appended unchecked and placed at the end, where a duplicate is dropped.
     std::string line;
     for (;;) {
       const std::string_view lines = reader.bufferedLines();
@@ -154,14 +144,14 @@ void clsIndex::LoadIndex() {
           position = parsePosition(line);
         }
         if (position > 0)
-          addLine(line, KeyTable::hashOf(line.substr(0, kIndexRecordLength)), position);
+          positions_.append(line, position);
         else
           asWritten = false;
         continue;
       }
+      // Lines in the buffer are parsed in place.
       const char* p = lines.data();
       const char* const end = p + lines.size();
-      std::size_t n = 0;
       while (p < end) {
         const char* cr = static_cast<const char*>(std::memchr(p, '\r', end - p));
         const auto length = static_cast<std::size_t>(cr - p);
@@ -175,25 +165,16 @@ void clsIndex::LoadIndex() {
           asWritten = false;
           position = parsePosition({p, std::min(length, kIndexLineKeep)});
         }
-        if (position > 0) {
-          Parsed& b = batch[n++];
-          b.line = {p, kIndexRecordLength};
-          b.hash = KeyTable::hashOf(b.line);
-          b.position = position;
-          positions_.prefetch(b.hash);
-          if (n == kBatch) {
-            for (const Parsed& e : batch) addLine(e.line, e.hash, e.position);
-            n = 0;
-          }
-        } else {
+        if (position > 0)
+          positions_.append({p, kIndexRecordLength}, position);
+        else
           asWritten = false;
-        }
         p = next;
       }
-      for (std::size_t i = 0; i < n; ++i) addLine(batch[i].line, batch[i].hash, batch[i].position);
       reader.skipBuffered(lines.size());
       reserve();
     }
+    if (positions_.placeAppended() != 0) asWritten = false;
     fileAsWritten_ = asWritten && !positions_.empty() && !reader.changedUnderneath() &&
                      stampOfPath(file, writtenFile_) && writtenFile_ == stampOf(st);
   } catch (const FileError& e) {

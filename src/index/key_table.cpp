@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <system_error>
+#include <vector>
 
 #include "index/codec.h"
 
@@ -137,24 +139,13 @@ std::uint32_t KeyTable::hashOf(std::string_view key) {
   return hashFolded(foldKeyBytes(key.data(), n), n);
 }
 
-bool KeyTable::add(std::string_view key, std::int64_t position, std::uint32_t hash) {
-  if (key.size() > static_cast<std::size_t>(kIndexRecordLength))
-    key = key.substr(0, kIndexRecordLength);
+void KeyTable::store(std::string_view key, std::int64_t position) {
   if (size_ >= kNumberMask) throw std::bad_alloc();  // entry numbers are 32 bits
+  const std::size_t n = key.size();
   // A short key's position has 56 bits: a log of 64 PiB.
-  if (key.size() < static_cast<std::size_t>(kIndexRecordLength) &&
+  if (n < static_cast<std::size_t>(kIndexRecordLength) &&
       static_cast<std::uint64_t>(position) > Entry::kShortPositionMask)
     throw std::bad_alloc();
-  if (slotsFor(size_ + 1) > capacity_) rehash(std::max(slotsFor(size_ + 1), capacity_ * 2));
-  const std::size_t n = key.size();
-  std::uint64_t* const table = slotArray();
-  std::size_t s = slotOf(hash);
-  for (std::uint64_t v; (v = table[s]) != 0; s = s + 1 == capacity_ ? 0 : s + 1) {
-    // Only a slot with the same 32 hash bits is compared, so the entries are read rarely.
-    if ((v >> 32) == hash &&
-        sameFolded(entries()[(v & kNumberMask) - 1], foldKeyBytes(key.data(), n), n))
-      return false;
-  }
   growEntries(size_ + 1);
   Entry& e = entries()[size_];
   e.key = {};
@@ -163,8 +154,126 @@ bool KeyTable::add(std::string_view key, std::int64_t position, std::uint32_t ha
   if (n < static_cast<std::size_t>(kIndexRecordLength))
     e.packed = Entry::kShort | std::uint64_t{n} << 56 | (e.packed & Entry::kShortPositionMask);
   ++size_;
-  table[s] = std::uint64_t{hash} << 32 | size_;
+}
+
+KeyTable::Placed KeyTable::place(std::uint64_t slot, bool wrap) {
+  const auto hash = static_cast<std::uint32_t>(slot >> 32);
+  std::uint64_t* const table = slotArray();
+  const Entry& mine = entries()[(slot & kNumberMask) - 1];
+  for (std::size_t s = slotOf(hash);;) {
+    const std::uint64_t v = table[s];
+    if (v == 0) {
+      table[s] = slot;
+      return Placed::kDone;
+    }
+    // Only a slot with the same 32 hash bits is compared, so the entries are read rarely.
+    if ((v >> 32) == hash &&
+        sameFolded(entries()[(v & kNumberMask) - 1],
+                   foldKeyBytes(mine.key.data(), mine.keyLength()), mine.keyLength()))
+      return Placed::kEqual;
+    if (++s == capacity_) {
+      if (!wrap) return Placed::kAtEnd;
+      s = 0;
+    }
+  }
+}
+
+bool KeyTable::add(std::string_view key, std::int64_t position, std::uint32_t hash) {
+  if (placed_ != size_) placeAppended();
+  if (key.size() > static_cast<std::size_t>(kIndexRecordLength))
+    key = key.substr(0, kIndexRecordLength);
+  if (slotsFor(size_ + 1) > capacity_) rehash(std::max(slotsFor(size_ + 1), capacity_ * 2));
+  store(key, position);
+  if (place(std::uint64_t{hash} << 32 | size_, true) == Placed::kEqual) {
+    --size_;
+    return false;
+  }
+  placed_ = size_;
   return true;
+}
+
+void KeyTable::append(std::string_view key, std::int64_t position) {
+  if (placed_ != 0) throw std::logic_error("KeyTable::append after add");
+  if (key.size() > static_cast<std::size_t>(kIndexRecordLength))
+    key = key.substr(0, kIndexRecordLength);
+  reserveAppended(size_ + 1);
+  store(key, position);
+  static_cast<std::uint32_t*>(appended_.data())[size_ - 1] = hashOf(key);
+}
+
+std::size_t KeyTable::placeAppended() {
+  if (placed_ == size_) return 0;
+  if (slotsFor(size_) > capacity_) rehash(std::max(slotsFor(size_), capacity_ * 2));
+  bool equal = false;
+  if (!placeSorted(equal)) {
+    const auto* const hashes = static_cast<const std::uint32_t*>(appended_.data());
+    for (std::size_t i = 0; i < size_ && !equal; ++i)
+      equal = place(std::uint64_t{hashes[i]} << 32 | (i + 1), true) == Placed::kEqual;
+  }
+  appended_.resize(0);
+  placed_ = size_;
+  return equal ? dropLaterDuplicates() : 0;
+}
+
+// The appended entries' slot values are packed into the front of the empty table sorted by
+// bucket (the top bits of the hash), then placed from the last bucket down: each bucket's values
+// lie in a few KiB, and so do the homes of its hashes. That needs each bucket's packed run to end
+// at or below the first home of the next bucket's hashes; random hashes leave a margin of
+// thousands of slots there. False, with the table untouched, for a few keys, or for a file's
+// keys that leave no margin.
+bool KeyTable::placeSorted(bool& equal) {
+  constexpr std::size_t kSortedFrom = std::size_t{1} << 16;  // below, the slots fit the caches
+  constexpr unsigned kShift = 20;                            // 4096 buckets
+  constexpr std::size_t kBuckets = std::size_t{1} << (32 - kShift);
+  const std::size_t count = size_;
+  if (count < kSortedFrom) return false;
+  const auto* const hashes = static_cast<const std::uint32_t*>(appended_.data());
+  auto firstHome = [&](std::size_t b) { return slotOf(static_cast<std::uint32_t>(b << kShift)); };
+  std::vector<std::size_t> start(kBuckets + 1);
+  for (std::size_t i = 0; i < count; ++i) ++start[(hashes[i] >> kShift) + 1];
+  for (std::size_t b = 0; b < kBuckets; ++b) start[b + 1] += start[b];
+  for (std::size_t b = 1; b < kBuckets; ++b)
+    if (start[b] > firstHome(b)) return false;
+  std::uint64_t* const table = slotArray();
+  std::vector<std::size_t> next(start.begin(), start.end() - 1);
+  for (std::size_t i = 0; i < count; ++i)
+    table[next[hashes[i] >> kShift]++] = std::uint64_t{hashes[i]} << 32 | (i + 1);
+  // A hash whose run reaches the table's end waits until the front holds no sorted run.
+  std::vector<std::uint64_t> run, wrapped;
+  for (std::size_t b = kBuckets; b-- > 0;) {
+    // The next bucket's homes are fetched meanwhile: placed in the order of its entries, they
+    // would each miss the cache.
+    if (b > 0)
+      for (std::size_t s = firstHome(b - 1); s < firstHome(b); s += 8)
+        __builtin_prefetch(table + s, 1);
+    run.assign(table + start[b], table + start[b + 1]);
+    std::fill(table + start[b], table + start[b + 1], 0);
+    for (const std::uint64_t v : run) {
+      const Placed p = place(v, false);
+      if (p == Placed::kEqual) return equal = true;
+      if (p == Placed::kAtEnd) wrapped.push_back(v);
+    }
+  }
+  for (const std::uint64_t v : wrapped)
+    if (place(v, true) == Placed::kEqual) return equal = true;
+  return true;
+}
+
+// Places every entry again in insertion order, keeping the first of equal keys and closing the
+// gaps: the rare way, for a file that holds a key twice.
+std::size_t KeyTable::dropLaterDuplicates() {
+  std::memset(slots_.data(), 0, capacity_ * sizeof(std::uint64_t));
+  const std::size_t all = size_;
+  Entry* const e = entries();
+  size_ = 0;
+  for (std::size_t i = 0; i < all; ++i) {
+    e[size_] = e[i];
+    if (place(std::uint64_t{hashOf(e[size_].keyView())} << 32 | (size_ + 1), true) ==
+        Placed::kDone)
+      ++size_;
+  }
+  placed_ = size_;
+  return all - size_;
 }
 
 std::int64_t KeyTable::find(std::string_view key) const {
@@ -186,30 +295,46 @@ void KeyTable::clear() {
   settle();
   entries_.resize(0);
   slots_.resize(0);
-  size_ = capacity_ = 0;
+  size_ = placed_ = capacity_ = 0;
 }
 
 void KeyTable::reserve(std::size_t count, bool prefault) {
   growEntries(count);
+  const bool appending = placed_ != size_;
+  if (appending) reserveAppended(count);
   if (slotsFor(count) > capacity_) rehash(slotsFor(count));
   if (!prefault || entries_.size() < kMappedFrom || prefault_.joinable()) return;
   struct Range {
-    char* from;
-    std::size_t bytes;
+    char* from = nullptr;
+    std::size_t bytes = 0;
   };
-  // The entries from the first one not yet written on; the slots whole.
-  const std::size_t used = (size_ * sizeof(Entry)) & ~std::size_t{4095};
-  const Range ranges[] = {{static_cast<char*>(slots_.data()), slots_.size()},
-                          {static_cast<char*>(entries_.data()) + used, entries_.size() - used}};
+  auto unwritten = [](const MappedBytes& m, std::size_t written) {
+    written &= ~std::size_t{4095};
+    return Range{static_cast<char*>(m.data()) + written, m.size() - written};
+  };
+  const Range entries = unwritten(entries_, size_ * sizeof(Entry));
+  const Range slots = unwritten(slots_, 0);
+  // Two groups, one after the other; the ranges of a group advance together. A build writes the
+  // slots at random from the start; appending writes entries and hashes front to back, and the
+  // slots only at the end.
+  using Group = std::array<Range, 2>;
+  const std::array<Group, 2> groups =
+      appending ? std::array<Group, 2>{Group{entries, unwritten(appended_, size_ * 4)}, Group{slots}}
+                : std::array<Group, 2>{Group{slots}, Group{entries}};
   try {
-    prefault_ = std::thread([ranges] {
+    prefault_ = std::thread([groups] {
       constexpr std::size_t kStep = std::size_t{4} << 20;
-      for (const Range& r : ranges) {
-        if (r.bytes < kMappedFrom) continue;  // malloc'ed, or nothing left
-        for (std::size_t at = 0; at < r.bytes; at += kStep)
-          // Fails on kernels before 5.14; the pages are then faulted where they are written.
-          if (::madvise(r.from + at, std::min(kStep, r.bytes - at), MADV_POPULATE_WRITE) != 0)
-            return;
+      for (const Group& group : groups) {
+        const std::size_t rounds = std::max(group[0].bytes, group[1].bytes) / kStep + 1;
+        for (std::size_t k = 0; k < rounds; ++k)
+          for (const Range& r : group) {
+            const std::size_t chunk = (r.bytes / rounds + 4096) & ~std::size_t{4095};
+            if (r.bytes < kMappedFrom || k * chunk >= r.bytes) continue;  // malloc'ed, or done
+            // Fails on kernels before 5.14; the pages are then faulted where they are written.
+            if (::madvise(r.from + k * chunk, std::min(chunk, r.bytes - k * chunk),
+                          MADV_POPULATE_WRITE) != 0)
+              return;
+          }
       }
     });
   } catch (const std::system_error&) {
@@ -224,6 +349,12 @@ void KeyTable::growEntries(std::size_t count) {
   const std::size_t want = std::max({count, room * 2, std::size_t{16}});
   if (want > static_cast<std::size_t>(-1) / sizeof(Entry)) throw std::bad_alloc();
   entries_.resize(want * sizeof(Entry));
+}
+
+void KeyTable::reserveAppended(std::size_t count) {
+  if (count * sizeof(std::uint32_t) <= appended_.size()) return;
+  settle();
+  appended_.resize(std::max(count, std::size_t{256}) * sizeof(std::uint32_t));
 }
 
 // Moves every slot into a table of `capacity` slots; the slots carry their hash, so the entries

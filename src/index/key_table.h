@@ -63,10 +63,20 @@ class KeyTable {
 
   // Adds the key with its position at the end. Returns false, and changes nothing, when the
   // key is already present in any letter case. Keys longer than 24 bytes are cut to 24.
+  // Entries appended before are placed first.
   bool add(std::string_view key, std::int64_t position) { return add(key, position, hashOf(key)); }
   bool add(std::string_view key, std::int64_t position, std::uint32_t hash);
   // Position stored under the key, or 0 when it is absent.
   std::int64_t find(std::string_view key) const;
+
+  // Filling an empty table with many keys at once: append adds an entry at the end without
+  // looking for its key (std::logic_error once anything was added), and find sees it only after
+  // placeAppended. That places all appended entries in the order of their slots, not of their
+  // keys, so that the insertions of millions of keys run through the table instead of each
+  // missing the cache. It returns how many appended keys were already present in any letter
+  // case; those are dropped, the first occurrence kept, as add would have.
+  void append(std::string_view key, std::int64_t position);
+  std::size_t placeAppended();
 
   // Starts fetching the slot where a key of this hash would go: a caller with many keys at hand
   // prefetches a batch, then adds them, and their memory accesses overlap.
@@ -98,6 +108,15 @@ class KeyTable {
   }
   void rehash(std::size_t capacity);
   void growEntries(std::size_t count);
+  // Writes the entry at the end; the caller then gives it a slot.
+  void store(std::string_view key, std::int64_t position);
+  enum class Placed { kDone, kEqual, kAtEnd };
+  // Puts a slot value at the first free slot from its hash's home on, or reports an entry with
+  // an equal key on the way (placing nothing). Without `wrap` it stops at the table's end.
+  Placed place(std::uint64_t slot, bool wrap);
+  bool placeSorted(bool& equal);
+  std::size_t dropLaterDuplicates();
+  void reserveAppended(std::size_t count);
   // Waits for the prefaulting thread: the arrays must not move under it.
   void settle() {
     if (prefault_.joinable()) prefault_.join();
@@ -105,7 +124,9 @@ class KeyTable {
 
   MappedBytes entries_;   // size_ entries in insertion order, room for more
   MappedBytes slots_;     // capacity_ slots: 0 free, else hash << 32 | (entry number + 1)
-  std::size_t size_ = 0;  // entries
+  MappedBytes appended_;  // while entries are appended, their hashes (4 bytes each)
+  std::size_t size_ = 0;    // entries
+  std::size_t placed_ = 0;  // entries with a slot
   std::size_t capacity_ = 0;
   std::thread prefault_;
 };

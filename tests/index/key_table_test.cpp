@@ -4,8 +4,10 @@
 
 #include <iterator>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace korva {
 namespace {
@@ -68,6 +70,60 @@ TEST(KeyTableTest, KeepsShortKeysAndLargePositions) {
   }
   EXPECT_THROW(t.add("short", std::int64_t{1} << 56), std::bad_alloc);
   EXPECT_EQ(t.size(), std::size(cases));
+}
+
+// Keys whose hashes lie in [from, to): they pile into the first or last slots of a table.
+std::vector<std::string> keysHashedWithin(std::uint32_t from, std::uint32_t to, int count) {
+  std::vector<std::string> keys;
+  for (int j = 0; static_cast<int>(keys.size()) < count; ++j) {
+    std::string key = "pile-" + std::to_string(j);
+    const std::uint32_t h = KeyTable::hashOf(key);
+    if (h >= from && h < to) keys.push_back(std::move(key));
+  }
+  return keys;
+}
+
+// Appending and placing at once gives what adding one by one gives: the same entries in the same
+// order, the first of equal keys kept, every key findable; also where the hashes crowd the
+// table's first slots (the sorted placement gives up) or run over its end.
+TEST(KeyTableTest, AppendingThenPlacingIsAddingOneByOne) {
+  struct Case {
+    const char* name;
+    int plain;
+    std::vector<std::string> extra;
+  };
+  const Case cases[] = {
+      {"few", 1000, {keyOf(5), upper(keyOf(999)), "short"}},
+      {"many", 100'000, {}},
+      {"many with repeats", 100'000, {upper(keyOf(3)), keyOf(99'999), upper(keyOf(3))}},
+      {"crowded front", 70'000, keysHashedWithin(0, 1u << 20, 40)},
+      {"over the end", 70'000, keysHashedWithin(0xFFFF0000u, 0xFFFFFFFFu, 40)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> keys;
+    for (int i = 0; i < c.plain; ++i) keys.push_back(keyOf(i));
+    // The extra keys go in the middle, so a repeat of a later key is met before it.
+    keys.insert(keys.begin() + c.plain / 2, c.extra.begin(), c.extra.end());
+    KeyTable added, appended;
+    std::size_t refused = 0;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      if (!added.add(keys[i], static_cast<std::int64_t>(i + 1))) ++refused;
+      appended.append(keys[i], static_cast<std::int64_t>(i + 1));
+      if (i == 10) appended.reserve(keys.size() / 2, true);  // as a load estimates
+    }
+    EXPECT_EQ(appended.placeAppended(), refused);
+    ASSERT_EQ(appended.size(), added.size());
+    for (std::size_t i = 0; i < added.size(); ++i) {
+      ASSERT_EQ(appended[i].keyView(), added[i].keyView()) << i;
+      ASSERT_EQ(appended[i].position(), added[i].position()) << i;
+    }
+    for (const std::string& key : keys) ASSERT_EQ(appended.find(upper(key)), added.find(key)) << key;
+    EXPECT_EQ(appended.find("absent"), 0);
+    EXPECT_THROW(appended.append("late", 1), std::logic_error);
+    EXPECT_TRUE(appended.add("late", 7));
+    EXPECT_EQ(appended.find("LATE"), 7);
+  }
 }
 
 }  // namespace
