@@ -268,8 +268,7 @@ std::size_t KeyTable::dropLaterDuplicates() {
   size_ = 0;
   for (std::size_t i = 0; i < all; ++i) {
     e[size_] = e[i];
-    if (place(std::uint64_t{hashOf(e[size_].keyView())} << 32 | (size_ + 1), true) ==
-        Placed::kDone)
+    if (place(std::uint64_t{hashOf(e[size_].keyView())} << 32 | (size_ + 1), true) == Placed::kDone)
       ++size_;
   }
   placed_ = size_;
@@ -319,8 +318,9 @@ void KeyTable::reserve(std::size_t count, bool prefault) {
   // slots only at the end.
   using Group = std::array<Range, 2>;
   const std::array<Group, 2> groups =
-      appending ? std::array<Group, 2>{Group{entries, unwritten(appended_, size_ * 4)}, Group{slots}}
-                : std::array<Group, 2>{Group{slots}, Group{entries}};
+      appending
+          ? std::array<Group, 2>{Group{entries, unwritten(appended_, size_ * 4)}, Group{slots}}
+          : std::array<Group, 2>{Group{slots}, Group{entries}};
   try {
     prefault_ = std::thread([groups] {
       constexpr std::size_t kStep = std::size_t{4} << 20;

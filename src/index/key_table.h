@@ -122,9 +122,9 @@ class KeyTable {
     if (prefault_.joinable()) prefault_.join();
   }
 
-  MappedBytes entries_;   // size_ entries in insertion order, room for more
-  MappedBytes slots_;     // capacity_ slots: 0 free, else hash << 32 | (entry number + 1)
-  MappedBytes appended_;  // while entries are appended, their hashes (4 bytes each)
+  MappedBytes entries_;     // size_ entries in insertion order, room for more
+  MappedBytes slots_;       // capacity_ slots: 0 free, else hash << 32 | (entry number + 1)
+  MappedBytes appended_;    // while entries are appended, their hashes (4 bytes each)
   std::size_t size_ = 0;    // entries
   std::size_t placed_ = 0;  // entries with a slot
   std::size_t capacity_ = 0;

@@ -118,7 +118,8 @@ TEST(KeyTableTest, AppendingThenPlacingIsAddingOneByOne) {
       ASSERT_EQ(appended[i].keyView(), added[i].keyView()) << i;
       ASSERT_EQ(appended[i].position(), added[i].position()) << i;
     }
-    for (const std::string& key : keys) ASSERT_EQ(appended.find(upper(key)), added.find(key)) << key;
+    for (const std::string& key : keys)
+      ASSERT_EQ(appended.find(upper(key)), added.find(key)) << key;
     EXPECT_EQ(appended.find("absent"), 0);
     EXPECT_THROW(appended.append("late", 1), std::logic_error);
     EXPECT_TRUE(appended.add("late", 7));
