@@ -612,7 +612,7 @@ void frmHaupt::lstRequest_Click() {
     // means nothing to the user.
     txtRequest->clear();
     viewer_->clearDisplayed();
-    showResponse(QString());
+    showResponse({});
     return;
   }
   Viewer::Hold hold(*viewer_);
@@ -640,20 +640,24 @@ void frmHaupt::lstRequest_Click() {
   }
   if (!failure.isEmpty()) {
     viewer_->clearDisplayed();
-    showResponse(QString());
+    showResponse({});
     dialogs_->messageBox(failure, UserDialogs::Icon::Warning, kAppTitle);
     return;
   }
   viewer_->setDisplayed(shown.found, shown.bodySize);
-  showResponse(charset_ ? decodeAs(shown.bytes, charset_) : toQString(shown.text));
+  showResponse(charset_ ? std::u16string(toU16View(decodeAs(shown.bytes, charset_)))
+                        : std::move(shown.text));
 }
 
-void frmHaupt::showResponse(const QString& text) {
+void frmHaupt::showResponse(std::u16string text) {
   clearSourceMatches();
-  const qsizetype nul = text.indexOf(QChar(u'\0'));  // the text box keeps what comes before one
-  plainText_ = unifyLineEnds(toU16View(nul < 0 ? text : text.left(nul)));
+  const QString html = toQString(text);
+  const qsizetype nul = html.indexOf(QChar(u'\0'));  // the text box keeps what comes before one
+  if (nul >= 0) text.resize(static_cast<std::size_t>(nul));
+  unifyLineEnds(text);
+  plainText_ = std::make_shared<const std::u16string>(std::move(text));
   showSource(SourcePlace{});
-  brwBrowser->setBodyHtml(text);
+  brwBrowser->setBodyHtml(html);
   if (!brwBrowser->isHidden())
     brwBrowser->setFocus();
   else

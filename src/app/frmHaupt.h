@@ -179,7 +179,7 @@ class frmHaupt : public QMainWindow {
   void viewer_hitFound(std::size_t row, std::uint64_t matches, const std::u16string& snippet);
   // The deferred close: every close but the program's own is refused and retried by the timer.
   void Form_QueryUnload(bool& cancel, bool programUnload);
-  void showResponse(const QString& text);
+  void showResponse(std::u16string text);
   // The source view's status fields: a chosen character set, shown while one is chosen, and a
   // line left without colours, while it is shown.
   void showSourceStatus();
@@ -217,8 +217,9 @@ class frmHaupt : public QMainWindow {
   LayoutResult layout_;
 
   SourceMatches sourceMatches_;
-  std::u16string plainText_;  // the response on display as received, line ends unified
-  HtmlFormatMap formatMap_;   // between plainText_ and the formatted text while that is shown
+  // The response on display as received, line ends unified; shared with the formatting thread.
+  std::shared_ptr<const std::u16string> plainText_ = std::make_shared<const std::u16string>();
+  HtmlFormatMap formatMap_;  // between plainText_ and the formatted text while that is shown
   bool formattedShown_ = false;
   bool formatPending_ = false;
   int formatGeneration_ = 0;

@@ -75,12 +75,12 @@ void frmHaupt::showSource(const SourcePlace& place) {
   formatPending_ = false;
   txtSource_->setPlaceholderText(QString());
   if (!mnuAnsichtFormatiert || !mnuAnsichtFormatiert->isChecked()) {
-    cSource->setText(toQString(plainText_));
+    cSource->setText(toQString(*plainText_));
     restorePlace(place);
     return;
   }
-  if (plainText_.size() <= kFormatInline) {
-    FormattedHtml formatted = formatHtml(plainText_);
+  if (plainText_->size() <= kFormatInline) {
+    FormattedHtml formatted = formatHtml(*plainText_);
     cSource->setText(toQString(formatted.text));
     formatMap_ = std::move(formatted.map);
     formattedShown_ = true;
@@ -95,10 +95,11 @@ void frmHaupt::showSource(const SourcePlace& place) {
   const int generation = formatGeneration_;
   // The blocks of the formatted text are made on the thread too: for a million lines that takes
   // seconds. The window takes the first lines as soon as they are formatted, then the whole
-  // document; the first is a prefix of the second, so positions and lines stay where they were.
+  // document; the first is a prefix of the second, so positions and lines stay where they were,
+  // and so is the map of the first lines for the positions in them.
   struct Result {
     QTextDocument* document = nullptr;
-    std::shared_ptr<const HtmlFormatMap> map;
+    std::shared_ptr<HtmlFormatMap> map;  // taken over by the window
     bool whole = false;
   };
   auto* watcher = new QFutureWatcher<Result>(this);
@@ -114,7 +115,7 @@ void frmHaupt::showSource(const SourcePlace& place) {
     const int anchor = before.anchor(), position = before.position();
     txtSource_->setPlaceholderText(QString());
     view->adoptDocument(result.document);
-    if (!formattedShown_) formatMap_ = *result.map;  // the first lines and the whole share it
+    formatMap_ = std::move(*result.map);
     formattedShown_ = true;
     if (!result.whole) {
       // The place now if it is among the first lines, else once the whole text is there.
@@ -140,8 +141,6 @@ void frmHaupt::showSource(const SourcePlace& place) {
   connect(watcher, &QFutureWatcherBase::finished, watcher, &QObject::deleteLater);
   QThread* window = thread();
   watcher->setFuture(QtConcurrent::run([text = plainText_, window](QPromise<Result>& promise) {
-    FormattedHtml formatted = formatHtml(text);
-    auto map = std::make_shared<const HtmlFormatMap>(std::move(formatted.map));
     auto document = [&](std::u16string_view chars) {
       auto* doc = new QTextDocument;
       doc->setDocumentLayout(new QPlainTextDocumentLayout(doc));
@@ -152,14 +151,17 @@ void frmHaupt::showSource(const SourcePlace& place) {
       doc->moveToThread(window);
       return doc;
     };
-    // A few screens' worth of lines first.
-    std::size_t head = 0;
-    for (int lines = 0; lines < kHeadLines && head != std::u16string::npos; ++lines)
-      head = formatted.text.find(u'\n', head + 1);
-    if (head != std::u16string::npos)
-      promise.addResult(
-          Result{document(std::u16string_view(formatted.text).substr(0, head)), map, false});
-    promise.addResult(Result{document(formatted.text), map, true});
+    // A few screens' worth of lines first, as soon as they are formatted.
+    const FormattedHead head = [&](std::u16string_view formatted,
+                                   const std::vector<HtmlInsertion>& insertions) {
+      std::size_t end = 0;
+      for (int lines = 0; lines < kHeadLines; ++lines) end = formatted.find(u'\n', end + 1);
+      promise.addResult(Result{document(formatted.substr(0, end)),
+                               std::make_shared<HtmlFormatMap>(insertions), false});
+    };
+    FormattedHtml formatted = formatHtml(*text, kHeadLines + 1, head);
+    promise.addResult(Result{document(formatted.text),
+                             std::make_shared<HtmlFormatMap>(std::move(formatted.map)), true});
   }));
 }
 
@@ -168,7 +170,7 @@ void frmHaupt::restorePlace(const SourcePlace& place) {
   auto shown = [this](std::size_t plain) {
     return static_cast<std::int32_t>(formattedShown_ ? formatMap_.toFormatted(plain) : plain);
   };
-  const std::size_t length = plainText_.size();
+  const std::size_t length = plainText_->size();
   // The top line first, from below, so that it ends at the top of the view; then the selection.
   QTextCursor top(txtSource_->document());
   top.setPosition(shown(std::min(place.top, length)));
@@ -192,7 +194,7 @@ void frmHaupt::restorePlace(const SourcePlace& place) {
 
 bool frmHaupt::selectFirstOccurrence(const std::u16string& term) {
   // In the text as received: formatting may have put a line break inside the occurrence.
-  const std::size_t at = findNoCase(plainText_, term, 0);
+  const std::size_t at = findNoCase(*plainText_, term, 0);
   if (at == kNotFound) return false;
   SourcePlace place;
   place.keep = true;

@@ -193,8 +193,12 @@ constexpr std::size_t kEndTagSearch = 32;  // open elements an end tag looks thr
 
 class Formatter {
  public:
-  explicit Formatter(std::u16string_view text)
-      : text_(text), textareaKey_(packAscii("textarea")), titleKey_(packAscii("title")) {
+  Formatter(std::u16string_view text, std::size_t headLines, const FormattedHead* head)
+      : text_(text),
+        head_(head),
+        headLines_(headLines),
+        textareaKey_(packAscii("textarea")),
+        titleKey_(packAscii("title")) {
     out_.reserve(text.size() + text.size() / 8 + 16);
   }
 
@@ -264,7 +268,11 @@ class Formatter {
     if (cur_.active && cur_.type == Type::Markup && lastKind_ == HtmlTokenKind::Comment &&
         isInText(end))
       close(text_.size());
+    if (head_)
+      linesOut_ +=
+          static_cast<std::size_t>(std::count(text_.begin() + copied_, text_.end(), u'\n'));
     out_.append(text_.data() + copied_, text_.size() - copied_);
+    if (head_ && linesOut_ >= headLines_) (*head_)(out_, insertions_);
     FormattedHtml result;
     result.text = std::move(out_);
     result.map = HtmlFormatMap(std::move(insertions_));
@@ -356,6 +364,9 @@ class Formatter {
   }
 
   void insert() {
+    if (head_)
+      linesOut_ += static_cast<std::size_t>(
+          std::count(text_.begin() + copied_, text_.begin() + cur_.start, u'\n'));
     out_.append(text_.data() + copied_, cur_.start - copied_);
     copied_ = cur_.start;
     const std::size_t spaces = 2 * std::min(cur_.indent, kMaxIndent);
@@ -363,9 +374,17 @@ class Formatter {
     out_.append(spaces, u' ');
     insertions_.push_back({cur_.start, 1 + spaces});
     if (cur_.indent > 0 && cur_.indent <= stack_.size()) stack_[cur_.indent - 1].lines = true;
+    // What is in out_ stays as it is: later insertions all lie after it.
+    if (head_ && ++linesOut_ >= headLines_) {
+      (*head_)(out_, insertions_);
+      head_ = nullptr;
+    }
   }
 
   std::u16string_view text_;
+  const FormattedHead* head_;  // until it was called
+  std::size_t headLines_;
+  std::size_t linesOut_ = 0;  // line ends in out_ while head_ waits
   std::u16string out_;
   std::size_t copied_ = 0;
   std::vector<HtmlInsertion> insertions_;
@@ -381,8 +400,11 @@ class Formatter {
 
 }  // namespace
 
-FormattedHtml formatHtml(std::u16string_view text) {
-  Formatter formatter(text);
+FormattedHtml formatHtml(std::u16string_view text) { return formatHtml(text, 0, nullptr); }
+
+FormattedHtml formatHtml(std::u16string_view text, std::size_t headLines,
+                         const FormattedHead& head) {
+  Formatter formatter(text, headLines, head ? &head : nullptr);
   const HtmlState end =
       tokenizeHtml(text, HtmlState{}, [&](const HtmlToken& t) { formatter.onToken(t); });
   return formatter.finish(end);

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,5 +54,14 @@ struct FormattedHtml {
 };
 
 FormattedHtml formatHtml(std::u16string_view text);
+
+// The formatted text so far and the insertions in it: a prefix of the result, whatever follows.
+using FormattedHead =
+    std::function<void(std::u16string_view text, const std::vector<HtmlInsertion>& insertions)>;
+// The same, and `head` is called once, as soon as the text formatted so far holds `headLines`
+// line ends (not at all for a shorter result): a big page's first lines can be shown while the
+// rest is formatted.
+FormattedHtml formatHtml(std::u16string_view text, std::size_t headLines,
+                         const FormattedHead& head);
 
 }  // namespace korva

@@ -55,9 +55,9 @@ std::u16string decodeBody(std::string_view bytes);
 // A request-log line to display text: UTF-8 when valid, else Windows-1252; U+0000 becomes U+2400.
 std::u16string decodeLine(std::string_view bytes);
 
-// The text with every CR LF and lone CR turned into LF, as a text box holds it: positions in the
-// result are the text box's positions.
-std::u16string unifyLineEnds(std::u16string_view text);
+// Turns every CR LF and lone CR of the text into LF, in place, as a text box holds it: positions
+// in the result are the text box's positions.
+void unifyLineEnds(std::u16string& text);
 
 // An undeclared body that is not UTF-8: a Central European, Cyrillic or Greek set when the
 // detector (uchardet) names one and enough of the body's high bytes read differently in it than

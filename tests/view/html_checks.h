@@ -2,6 +2,7 @@
 // on any text. Each returns what is wrong, empty when nothing is.
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -62,8 +63,30 @@ inline std::string chunkViolation(const std::u16string& text,
 // the "<" of two tags (so never in an attribute value, comment, raw text or RCDATA, where "<" has
 // another kind), never inside pre or listing; the map agrees with both texts.
 inline std::string formatViolation(const std::u16string& text) {
-  const FormattedHtml f = formatHtml(text);
+  // The first lines, handed over early, are the start of the result with the insertions in it.
+  const std::size_t headLines = text.size() % 7;
+  std::u16string headText;
+  std::vector<HtmlInsertion> headInsertions;
+  int heads = 0;
+  const FormattedHtml f =
+      formatHtml(text, headLines, [&](std::u16string_view t, const std::vector<HtmlInsertion>& i) {
+        headText = t;
+        headInsertions = i;
+        ++heads;
+      });
   const auto& insertions = f.map.insertions();
+  auto lineEnds = [](std::u16string_view t) {
+    return static_cast<std::size_t>(std::count(t.begin(), t.end(), u'\n'));
+  };
+  if (heads != (lineEnds(f.text) >= headLines ? 1 : 0)) return "the first lines came wrongly";
+  if (heads == 1 &&
+      (lineEnds(headText) < headLines || f.text.compare(0, headText.size(), headText) != 0))
+    return "the first lines are not the start of the result";
+  for (std::size_t k = 0; k < headInsertions.size(); ++k)
+    if (k >= insertions.size() || headInsertions[k].original != insertions[k].original ||
+        headInsertions[k].count != insertions[k].count ||
+        f.map.toFormatted(insertions[k].original) > headText.size())
+      return "the insertions of the first lines are not the first of the result";
   const auto at = [&](std::size_t o) { return " at " + std::to_string(o); };
   std::u16string rest;
   std::size_t from = 0, inserted = 0;

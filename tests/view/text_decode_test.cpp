@@ -4,6 +4,7 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
 #include "index/codec.h"
 
@@ -213,6 +214,35 @@ TEST(DecodeLine, Utf8ExactlyWhenTheBytesAreValid) {
     }
   }
   EXPECT_GT(valid, 1000);  // the draw must reach both sides
+}
+
+// Line ends unified in place, checked against a character-by-character reference on random
+// texts of CR, LF and letters, and on the edges: empty, only CRs, CR LF split by nothing else.
+TEST(UnifyLineEnds, CrLfAndLoneCrBecomeLf) {
+  auto reference = [](const std::u16string& t) {
+    std::u16string out;
+    for (std::size_t i = 0; i < t.size(); ++i) {
+      if (t[i] != u'\r') {
+        out.push_back(t[i]);
+        continue;
+      }
+      out.push_back(u'\n');
+      if (i + 1 < t.size() && t[i + 1] == u'\n') ++i;
+    }
+    return out;
+  };
+  std::vector<std::u16string> texts = {u"", u"\r", u"\r\r\n\r", u"a\r\nb\rc\n", u"\n\r\n\n"};
+  std::mt19937 rng(4);
+  for (int n = 0; n < 2000; ++n) {
+    std::u16string t(std::uniform_int_distribution<std::size_t>(0, 40)(rng), u'x');
+    for (char16_t& c : t) c = u"\r\nab"[std::uniform_int_distribution<int>(0, 3)(rng)];
+    texts.push_back(t);
+  }
+  for (std::u16string t : texts) {
+    const std::u16string expected = reference(t);
+    unifyLineEnds(t);
+    ASSERT_EQ(t, expected);
+  }
 }
 
 // Undeclared single-byte bodies as browsers guess them; the rules before the guess still win.
