@@ -651,13 +651,15 @@ void frmHaupt::lstRequest_Click() {
 
 void frmHaupt::showResponse(std::u16string text) {
   clearSourceMatches();
-  const QString html = toQString(text);
-  const qsizetype nul = html.indexOf(QChar(u'\0'));  // the text box keeps what comes before one
+  // The rendered view takes the text as received (as much of it as it shows) before the source
+  // view's line ends are unified in it.
+  const QStringView received(text.data(), static_cast<qsizetype>(text.size()));
+  brwBrowser->setBodyHtml(received);
+  const qsizetype nul = received.indexOf(QChar(u'\0'));  // the text box keeps what comes before one
   if (nul >= 0) text.resize(static_cast<std::size_t>(nul));
   unifyLineEnds(text);
   plainText_ = std::make_shared<const std::u16string>(std::move(text));
   showSource(SourcePlace{});
-  brwBrowser->setBodyHtml(html);
   if (!brwBrowser->isHidden())
     brwBrowser->setFocus();
   else

@@ -212,14 +212,14 @@ QString jsStringLiteral(const QString& text) {
   return out;
 }
 
-QString htmlForRendering(const QString& html, qsizetype capChars) {
-  if (html.size() <= capChars) return html;
+QString htmlForRendering(QStringView html, qsizetype capChars) {
+  if (html.size() <= capChars) return html.toString();
   qsizetype cut = capChars > 0 ? html.lastIndexOf(u'<', capChars - 1) : -1;
   if (cut < 0) {
     cut = std::max<qsizetype>(capChars, 0);
     if (cut > 0 && html.at(cut - 1).isHighSurrogate()) --cut;
   }
-  return notice(capChars) + html.left(cut);
+  return notice(capChars).append(html.left(cut));
 }
 
 RenderedView::RenderedView(QWidget* parent, unsigned defenses)
@@ -257,7 +257,7 @@ void RenderedView::navigateBlank() {
   page_->setUrl(blankUrl_);
 }
 
-void RenderedView::setBodyHtml(const QString& html) {
+void RenderedView::setBodyHtml(QStringView html) {
   ++generation_;
   if (blocked_ != 0) {
     blocked_ = 0;

@@ -33,7 +33,7 @@ QString jsStringLiteral(const QString& text);
 // What the rendered view shows for `html` under a cap of `capChars` characters: `html` itself
 // when it fits, else the German notice followed by `html` cut before the last '<' within the
 // cap (or at the cap when there is none).
-QString htmlForRendering(const QString& html, qsizetype capChars);
+QString htmlForRendering(QStringView html, qsizetype capChars);
 
 class RenderedView : public QWebEngineView {
   Q_OBJECT
@@ -69,7 +69,7 @@ class RenderedView : public QWebEngineView {
   // Replaces the body's content with `html` (cut to the cap, see htmlForRendering()). Returns
   // at once; bodySet() or bodyDropped() follows. Set before the empty document has loaded,
   // the body follows when it has; a newer call replaces a display still waiting.
-  void setBodyHtml(const QString& html);
+  void setBodyHtml(QStringView html);
 
   // Requests blocked since the last setBodyHtml().
   int blockedRequestCount() const { return blocked_; }
