@@ -268,11 +268,8 @@ class Formatter {
     if (cur_.active && cur_.type == Type::Markup && lastKind_ == HtmlTokenKind::Comment &&
         isInText(end))
       close(text_.size());
-    if (head_)
-      linesOut_ +=
-          static_cast<std::size_t>(std::count(text_.begin() + copied_, text_.end(), u'\n'));
-    out_.append(text_.data() + copied_, text_.size() - copied_);
-    if (head_ && linesOut_ >= headLines_) (*head_)(out_, insertions_);
+    copyUpTo(text_.size());
+    offerHead();
     FormattedHtml result;
     result.text = std::move(out_);
     result.map = HtmlFormatMap(std::move(insertions_));
@@ -364,21 +361,30 @@ class Formatter {
   }
 
   void insert() {
-    if (head_)
-      linesOut_ += static_cast<std::size_t>(
-          std::count(text_.begin() + copied_, text_.begin() + cur_.start, u'\n'));
-    out_.append(text_.data() + copied_, cur_.start - copied_);
-    copied_ = cur_.start;
+    copyUpTo(cur_.start);
     const std::size_t spaces = 2 * std::min(cur_.indent, kMaxIndent);
     out_.push_back(u'\n');
     out_.append(spaces, u' ');
+    if (head_) ++linesOut_;
     insertions_.push_back({cur_.start, 1 + spaces});
     if (cur_.indent > 0 && cur_.indent <= stack_.size()) stack_[cur_.indent - 1].lines = true;
-    // What is in out_ stays as it is: later insertions all lie after it.
-    if (head_ && ++linesOut_ >= headLines_) {
-      (*head_)(out_, insertions_);
-      head_ = nullptr;
-    }
+    offerHead();
+  }
+
+  // Copies the original text up to `end`, counting its line ends while head_ waits.
+  void copyUpTo(std::size_t end) {
+    if (head_)
+      linesOut_ +=
+          static_cast<std::size_t>(std::count(text_.begin() + copied_, text_.begin() + end, u'\n'));
+    out_.append(text_.data() + copied_, end - copied_);
+    copied_ = end;
+  }
+
+  // What is in out_ stays as it is: later insertions all lie after it.
+  void offerHead() {
+    if (!head_ || linesOut_ < headLines_) return;
+    (*head_)(out_, insertions_);
+    head_ = nullptr;
   }
 
   std::u16string_view text_;
