@@ -179,7 +179,7 @@ KeyTable::Placed KeyTable::place(std::uint64_t slot, bool wrap) {
 }
 
 bool KeyTable::add(std::string_view key, std::int64_t position, std::uint32_t hash) {
-  if (placed_ != size_) placeAppended();
+  if (appending_) placeAppended();
   if (key.size() > static_cast<std::size_t>(kIndexRecordLength))
     key = key.substr(0, kIndexRecordLength);
   if (slotsFor(size_ + 1) > capacity_) rehash(std::max(slotsFor(size_ + 1), capacity_ * 2));
@@ -188,12 +188,12 @@ bool KeyTable::add(std::string_view key, std::int64_t position, std::uint32_t ha
     --size_;
     return false;
   }
-  placed_ = size_;
   return true;
 }
 
 void KeyTable::append(std::string_view key, std::int64_t position) {
-  if (placed_ != 0) throw std::logic_error("KeyTable::append after add");
+  if (size_ > 0 && !appending_) throw std::logic_error("KeyTable::append after add");
+  appending_ = true;
   if (key.size() > static_cast<std::size_t>(kIndexRecordLength))
     key = key.substr(0, kIndexRecordLength);
   reserveAppended(size_ + 1);
@@ -202,7 +202,7 @@ void KeyTable::append(std::string_view key, std::int64_t position) {
 }
 
 std::size_t KeyTable::placeAppended() {
-  if (placed_ == size_) return 0;
+  if (!appending_) return 0;
   if (slotsFor(size_) > capacity_) rehash(std::max(slotsFor(size_), capacity_ * 2));
   bool equal = false;
   if (!placeSorted(equal)) {
@@ -211,7 +211,7 @@ std::size_t KeyTable::placeAppended() {
       equal = place(std::uint64_t{hashes[i]} << 32 | (i + 1), true) == Placed::kEqual;
   }
   appended_.resize(0);
-  placed_ = size_;
+  appending_ = false;
   return equal ? dropLaterDuplicates() : 0;
 }
 
@@ -271,7 +271,6 @@ std::size_t KeyTable::dropLaterDuplicates() {
     if (place(std::uint64_t{hashOf(e[size_].keyView())} << 32 | (size_ + 1), true) == Placed::kDone)
       ++size_;
   }
-  placed_ = size_;
   return all - size_;
 }
 
@@ -294,13 +293,13 @@ void KeyTable::clear() {
   settle();
   entries_.resize(0);
   slots_.resize(0);
-  size_ = placed_ = capacity_ = 0;
+  size_ = capacity_ = 0;
+  appending_ = false;
 }
 
 void KeyTable::reserve(std::size_t count, bool prefault) {
   growEntries(count);
-  const bool appending = placed_ != size_;
-  if (appending) reserveAppended(count);
+  if (appending_) reserveAppended(count);
   if (slotsFor(count) > capacity_) rehash(slotsFor(count));
   if (!prefault || entries_.size() < kMappedFrom || prefault_.joinable()) return;
   struct Range {
@@ -318,7 +317,7 @@ void KeyTable::reserve(std::size_t count, bool prefault) {
   // slots only at the end.
   using Group = std::array<Range, 2>;
   const std::array<Group, 2> groups =
-      appending
+      appending_
           ? std::array<Group, 2>{Group{entries, unwritten(appended_, size_ * 4)}, Group{slots}}
           : std::array<Group, 2>{Group{slots}, Group{entries}};
   try {

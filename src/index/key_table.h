@@ -126,7 +126,7 @@ class KeyTable {
   MappedBytes slots_;       // capacity_ slots: 0 free, else hash << 32 | (entry number + 1)
   MappedBytes appended_;    // while entries are appended, their hashes (4 bytes each)
   std::size_t size_ = 0;    // entries
-  std::size_t placed_ = 0;  // entries with a slot
+  bool appending_ = false;  // entries were appended and wait for placeAppended
   std::size_t capacity_ = 0;
   std::thread prefault_;
 };
