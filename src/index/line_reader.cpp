@@ -6,10 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
-#include <thread>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -69,133 +66,6 @@ constexpr std::size_t npos = static_cast<std::size_t>(-1);
 
 }  // namespace
 
-// A worker thread that reads the blocks after the caller's current one into a ring of buffers,
-// each one after checking that the tail of the block before is still in the file, exactly the
-// check a read on the caller's thread makes. It stops after a short block, a change or an error;
-// the caller then reads on itself and arms it again.
-struct LineReader::ReadAhead {
-  static constexpr std::size_t kSlots = 4;
-  struct Slot {
-    std::unique_ptr<char[]> data;
-    std::int64_t offset = 0;
-    std::size_t filled = 0;
-    std::int64_t length = 0;
-    bool tailGone = false;
-    int error = 0;
-  };
-
-  ReadAhead(int file, const std::string& name, std::size_t size)
-      : fd(file), path(name), blockSize(size) {
-    for (Slot& s : slots) s.data.reset(new char[blockSize]);
-    thread = std::thread([this] { run(); });
-  }
-  ~ReadAhead() {
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      stop = true;
-    }
-    wake.notify_all();
-    thread.join();
-  }
-
-  // From `offset` on; `tailBytes` are the last bytes before it as the caller read them.
-  void arm(std::int64_t offset, const char* tailBytes, std::size_t tailBytesLength) {
-    std::lock_guard<std::mutex> lock(mutex);
-    next = offset;
-    std::memcpy(tail, tailBytes, tailBytesLength);
-    tailLength = tailBytesLength;
-    armed = true;
-    wake.notify_all();
-  }
-  // Stops reading and drops what was read ahead.
-  void disarm() {
-    std::unique_lock<std::mutex> lock(mutex);
-    armed = false;
-    done.wait(lock, [this] { return !inFlight; });
-    head = count = 0;
-  }
-  bool active() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return armed || inFlight || count > 0;
-  }
-  // The oldest block read ahead, after waiting for it; nullptr when none is coming.
-  Slot* take() {
-    std::unique_lock<std::mutex> lock(mutex);
-    done.wait(lock, [this] { return count > 0 || (!armed && !inFlight); });
-    return count > 0 ? &slots[head] : nullptr;
-  }
-  void release() {
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      head = (head + 1) % kSlots;
-      --count;
-    }
-    wake.notify_all();
-  }
-
-  void run() {
-    std::unique_lock<std::mutex> lock(mutex);
-    for (;;) {
-      wake.wait(lock, [this] { return stop || (armed && count < kSlots); });
-      if (stop) return;
-      Slot& s = slots[(head + count) % kSlots];
-      const std::int64_t offset = next;
-      inFlight = true;
-      lock.unlock();
-      readInto(s, offset);
-      const bool last = s.error != 0 || s.tailGone || s.filled < blockSize ||
-                        s.length < s.offset + static_cast<std::int64_t>(s.filled);
-      if (!last) {
-        tailLength = std::min(s.filled, kTail);
-        std::memcpy(tail, s.data.get() + s.filled - tailLength, tailLength);
-      }
-      lock.lock();
-      inFlight = false;
-      ++count;
-      next = offset + static_cast<std::int64_t>(s.filled);
-      if (last) armed = false;
-      done.notify_all();
-    }
-  }
-
-  void readInto(Slot& s, std::int64_t offset);
-
-  const int fd;
-  const std::string path;
-  const std::size_t blockSize;
-  std::mutex mutex;
-  std::condition_variable wake;  // the worker waits here for room or a new start
-  std::condition_variable done;  // the caller waits here for a block
-  Slot slots[kSlots];
-  std::size_t head = 0, count = 0;  // blocks read and not yet taken, oldest at head
-  std::int64_t next = 0;
-  bool armed = false, inFlight = false, stop = false;
-  char tail[kTail];  // the worker's own while armed
-  std::size_t tailLength = 0;
-  std::thread thread;
-};
-
-void LineReader::ReadAhead::readInto(Slot& s, std::int64_t offset) {
-  s.offset = offset;
-  s.filled = 0;
-  s.length = 0;
-  s.tailGone = false;
-  s.error = 0;
-  try {
-    if (tailLength > 0) {
-      char now[kTail];
-      const std::int64_t at = offset - static_cast<std::int64_t>(tailLength);
-      s.tailGone = preadFully(fd, now, tailLength, at, path) != tailLength ||
-                   std::memcmp(now, tail, tailLength) != 0;
-      if (s.tailGone) return;
-    }
-    s.filled = preadFully(fd, s.data.get(), blockSize, offset, path);
-    s.length = lengthOf(fd, path);
-  } catch (const FileError& e) {
-    s.error = e.errorNumber();
-  }
-}
-
 LineReader::LineReader(const std::string& path, std::size_t blockSize)
     : path_(path), buffer_(new char[blockSize]), blockSize_(blockSize) {
   fd_ = openForReading(path);
@@ -204,13 +74,12 @@ LineReader::LineReader(const std::string& path, std::size_t blockSize)
 }
 
 LineReader::~LineReader() {
-  ahead_.reset();  // the worker reads from fd_
   if (fd_ >= 0) ::close(fd_);
 }
 
 void LineReader::setReadAhead(bool on) {
   readAheadWanted_ = on;
-  if (!on && ahead_) ahead_->disarm();
+  advisedTo_ = 0;
 }
 
 void LineReader::seek(std::int64_t position) {
@@ -220,9 +89,9 @@ void LineReader::seek(std::int64_t position) {
     cursor_ = static_cast<std::size_t>(offset - fileOffset_);
     return;
   }
-  if (ahead_) ahead_->disarm();
   fileOffset_ = offset;
   cursor_ = filled_ = 0;
+  advisedTo_ = 0;
 }
 
 // Appending leaves the bytes already read alone; a truncation or an in-place rewrite does not.
@@ -236,43 +105,22 @@ bool LineReader::bufferedTailStillInFile() {
          std::memcmp(tail, buffer_.get() + (filled_ - n), n) == 0;
 }
 
-int LineReader::takeReadAhead() {
-  if (!ahead_ || !ahead_->active()) return 0;
-  ReadAhead::Slot* s = ahead_->take();
-  if (!s) return 0;
-  struct Release {
-    ReadAhead* ahead;
-    ~Release() { ahead->release(); }
-  } release{ahead_.get()};
-  if (s->error != 0) throw FileError(s->error, path_);
-  if (s->tailGone) {
-    changed_ = true;
-    return -1;
-  }
-  // Short: the end of the file as it was when the worker got there. It may have grown since, so
-  // the block is read again now, as without read-ahead.
-  if (s->filled < blockSize_) return 0;
-  std::swap(buffer_, s->data);
-  fileOffset_ = s->offset;
-  cursor_ = 0;
-  filled_ = s->filled;
-  lastKnownLength_ = s->length;
-  if (lastKnownLength_ < fileOffset_ + static_cast<std::int64_t>(filled_)) changed_ = true;
-  return 1;
-}
-
-void LineReader::startReadAhead() {
-  if (!ahead_) ahead_ = std::make_unique<ReadAhead>(fd_, path_, blockSize_);
-  const std::size_t n = std::min(filled_, kTail);
-  ahead_->arm(fileOffset_ + static_cast<std::int64_t>(filled_), buffer_.get() + (filled_ - n), n);
+// Asks the kernel to read the next few blocks into its cache, a few MiB at a time, while the
+// caller scans this one. The copy into the buffer stays on the caller's thread: done on another
+// core, every line of the block would then have to move between the cores' caches, which cost
+// more than the copy itself.
+void LineReader::adviseAhead() {
+  const std::int64_t end = fileOffset_ + static_cast<std::int64_t>(filled_);
+  const auto window = static_cast<std::int64_t>(kAheadBlocks * blockSize_);
+  if (advisedTo_ - end >= window / 2) return;
+  const std::int64_t from = std::max(advisedTo_, end);
+  advisedTo_ = end + window;
+  ::posix_fadvise(fd_, static_cast<off_t>(from), static_cast<off_t>(advisedTo_ - from),
+                  POSIX_FADV_WILLNEED);
 }
 
 bool LineReader::fill() {
   if (changed_) return false;
-  if (readAheadWanted_) {
-    const int taken = takeReadAhead();
-    if (taken != 0) return taken > 0;
-  }
   if (filled_ > 0 && !bufferedTailStillInFile()) {
     changed_ = true;
     return false;
@@ -284,7 +132,7 @@ bool LineReader::fill() {
   // Shorter now than what the read returned: it was cut while the read ran, and the bytes read
   // may already be partly gone.
   if (lastKnownLength_ < fileOffset_ + static_cast<std::int64_t>(filled_)) changed_ = true;
-  if (readAheadWanted_ && filled_ == blockSize_ && !changed_) startReadAhead();
+  if (readAheadWanted_ && filled_ == blockSize_ && !changed_) adviseAhead();
   return filled_ > 0;
 }
 

@@ -65,11 +65,8 @@ class LineReader {
   // A target of 31 or more copies of one byte (the divider) is found without visiting each line.
   bool skipPastLine(std::string_view target);
 
-  // With read-ahead on, the blocks behind the current one are read on a second thread while the
-  // caller works through the current one, so that the kernel's copy into memory and the scan run
-  // side by side. What the caller sees stays the same: a block that came short (the end of the
-  // file as it was then) is read again when it is due, and a truncation or in-place rewrite is
-  // still checked before every block.
+  // With read-ahead on, the kernel is asked to read the blocks behind the current one from the
+  // disk while the caller works through it. What the caller sees stays the same.
   void setReadAhead(bool on);
 
   // Length of the file in bytes, as of the last block read (or of now, if nothing was read yet).
@@ -82,10 +79,9 @@ class LineReader {
   bool changedUnderneath() const { return changed_; }
 
  private:
-  struct ReadAhead;
-  bool fill();          // reads the next block behind the buffered bytes; false when none came
-  int takeReadAhead();  // a block from the read-ahead: 1 taken, 0 read it here instead, -1 none
-  void startReadAhead();
+  static constexpr std::size_t kAheadBlocks = 16;  // asked for ahead of the current block
+  bool fill();  // reads the next block behind the buffered bytes; false when none came
+  void adviseAhead();
   bool skipPastRunLine(std::string_view target);
   std::size_t findRunLine(unsigned char c, std::size_t length, std::size_t end) const;
   std::size_t bufferedTailStart() const;
@@ -104,8 +100,8 @@ class LineReader {
   bool pendingLf_ = false;  // the last line ended at a CR that was the last byte of the file
   bool lastCrLf_ = false;
   bool readAheadWanted_ = false;
-  std::unique_ptr<ReadAhead> ahead_;
-  std::string scratch_;  // the line head of skipPastLine's general path
+  std::int64_t advisedTo_ = 0;  // the kernel was asked for the file up to this offset
+  std::string scratch_;         // the line head of skipPastLine's general path
 };
 
 // Opens a regular file for reading and returns its descriptor, which the caller closes. A folder

@@ -58,7 +58,7 @@ void run(Input& in) {
   writeFile(path, bytes.substr(0, cut));
   {
     LineReader reader(path, blockSize);
-    reader.setReadAhead(blockSize % 2 == 1);  // odd sizes read ahead on the worker thread
+    reader.setReadAhead(blockSize % 2 == 1);  // odd sizes ask the kernel to read ahead
     KORVA_FUZZ_CHECK(reader.lastKnownLength() == static_cast<std::int64_t>(cut), "length");
     readAndCompare(reader, bytes.substr(0, cut), 0, keep);
     writeFile(path, bytes.substr(cut), true);
