@@ -15,6 +15,7 @@
 #include "index/codec.h"
 #include "index/file_error.h"
 #include "index/line_reader.h"
+#include "index/table_feeder.h"
 
 namespace korva {
 namespace {
@@ -293,63 +294,49 @@ void clsIndex::scanBlocks(std::int64_t start, bool resume) {
   // so that it is sized once instead of re-hashed while it grows.
   constexpr std::int64_t kSample = std::int64_t{4} << 20;
   const std::size_t sizeAtStart = positions_.size();
+  std::size_t added = 0;
   bool reserved = left < 2 * kSample;
+  // A log of more than a few MiB is indexed on two threads: this one scans, the feeder's fills
+  // the table. Blocks get their slots in batches, placed in full before each progress event
+  // (whose handler may look any of them up) and at the end; one by one, each insertion would
+  // wait for memory.
+  TableFeeder feeder(positions_, !reserved);
   auto reserveForRest = [&](std::int64_t at) {
     reserved = true;
-    const double density =
-        static_cast<double>(positions_.size() - sizeAtStart) / static_cast<double>(at - start);
+    const double density = static_cast<double>(added) / static_cast<double>(at - start);
     const double rest = static_cast<double>(reader.lastKnownLength() - at);
-    positions_.reserve(positions_.size() + static_cast<std::size_t>(density * rest * 1.1), true);
+    feeder.reserve(sizeAtStart + added + static_cast<std::size_t>(density * rest * 1.1));
   };
   std::string head;
   bool terminated = false;
   bool skipToDivider = resume;
-  // A block is added when the next opening line has been read, or when the scan ends: its table
-  // slot was prefetched when its key was read, so the insertion finds it in the cache instead of
-  // waiting for memory. The progress event follows the insertion as before; a cancel there
-  // leaves the block after it out.
-  struct Pending {
-    std::string key;
-    std::uint32_t hash = 0;
-    std::int64_t position = 0;
-    std::int64_t length = 0;
-    bool set = false;
-  } pending;
-  auto addPending = [&] {
-    if (!pending.set) return false;
-    pending.set = false;
-    addBlock(pending.key, pending.position, pending.hash);
-    return reportProgress(pending.position, pending.length);
-  };
+  // A cancel in a progress event leaves the block after it out.
   auto scan = [&] {
     for (;;) {
       // A line that runs into the end of the file ends this scan even if the recorder adds to
       // it at once: its rest would be read as a line of its own, and a divider cut in two would
       // be missed. The next build resumes at the last block and reads it whole.
-      if (skipToDivider && !reader.skipPastLine(kDevider)) return false;
+      if (skipToDivider && !reader.skipPastLine(kDevider)) return;
       skipToDivider = true;
-      if (reader.atEnd()) return false;  // also passes the LF of a divider's line end written late
+      if (reader.atEnd()) return;  // also passes the LF of a divider's line end written late
       std::int64_t position = reader.position();
-      if (reader.readLineHead(head, kIndexRecordLength, terminated) < 0) return false;
+      if (reader.readLineHead(head, kIndexRecordLength, terminated) < 0) return;
       // An opening line still being written would be indexed under a cut key; wait for its end.
-      if (!terminated) return false;
+      if (!terminated) return;
       if (!reserved && position - start >= kSample) reserveForRest(position);
-      const std::uint32_t hash = KeyTable::hashOf(head);
-      positions_.prefetch(hash);
-      if (addPending()) return true;
-      pending.key.swap(head);
-      pending.hash = hash;
-      pending.position = position;
-      pending.length = reader.lastKnownLength();
-      pending.set = true;
+      feeder.add(head, position);
+      ++added;
+      fileAsWritten_ = false;
+      if (reportProgress(position, reader.lastKnownLength(), feeder)) return;
     }
   };
   try {
-    if (!scan()) addPending();
+    scan();
   } catch (...) {
-    addPending();  // what was read before the failure stays indexed
+    placeBlocks(feeder);  // what was read before the failure stays indexed
     throw;
   }
+  placeBlocks(feeder);
   // The log was cut or rotated in place while it was read: the entries may point into the old
   // log. Dropping them makes the next build start from position 1.
   if (reader.changedUnderneath()) clearEntries();
@@ -360,23 +347,25 @@ void clsIndex::clearEntries() {
   positions_.clear();
 }
 
-void clsIndex::addBlock(std::string_view key, std::int64_t position, std::uint32_t hash) {
-  if (positions_.add(key, position, hash)) {
-    fileAsWritten_ = false;
-    return;
+void clsIndex::placeBlocks(TableFeeder& feeder) {
+  std::vector<std::string> dropped;
+  const std::exception_ptr error = feeder.sync(dropped);
+  for (const std::string& key : dropped) {
+    // Reported twice, as the engine always has: the window and its tests count on two boxes.
+    const std::string text = std::string(kDuplicateKeyDescription) + "\r\n\r\n" + utf8FromLine(key);
+    report(text);
+    report(text);
   }
-  // Reported twice, as the engine always has: the window and its tests count on two boxes.
-  const std::string text = std::string(kDuplicateKeyDescription) + "\r\n\r\n" + utf8FromLine(key);
-  report(text);
-  report(text);
+  if (error) std::rethrow_exception(error);
 }
 
-bool clsIndex::reportProgress(std::int64_t position, std::int64_t length) {
+bool clsIndex::reportProgress(std::int64_t position, std::int64_t length, TableFeeder& feeder) {
   double ratio = length > 0 ? static_cast<double>(position) / static_cast<double>(length) : 1.0;
   double rounded = std::nearbyint(std::min(ratio, 1.0) * 100.0);  // halves to even
   auto percent = static_cast<std::uint8_t>(std::clamp(rounded, 0.0, 100.0));
   if (percent == lastPercent_) return false;
   lastPercent_ = percent;
+  placeBlocks(feeder);
   bool cancel = false;
   if (Progress) Progress(lastPercent_, cancel);
   return cancel;

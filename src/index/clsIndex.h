@@ -17,6 +17,8 @@
 namespace korva {
 
 // Receives the errors that a build reports itself (the window shows them as "Fehler" boxes).
+class TableFeeder;
+
 class ErrorReporter {
  public:
   virtual ~ErrorReporter() = default;
@@ -88,9 +90,10 @@ class clsIndex {
   std::string GetLastRequestKey() const;
   void LoadIndex();
   void scanBlocks(std::int64_t start, bool resume);
-  void addBlock(std::string_view key, std::int64_t position, std::uint32_t hash);
+  // Waits until the blocks added so far are in the table; reports duplicate keys.
+  void placeBlocks(TableFeeder& feeder);
   void clearEntries();
-  bool reportProgress(std::int64_t position, std::int64_t length);
+  bool reportProgress(std::int64_t position, std::int64_t length, TableFeeder& feeder);
   void report(const std::string& text) const;
   std::string path(const char* name) const;
 

@@ -178,11 +178,12 @@ KeyTable::Placed KeyTable::place(std::uint64_t slot, bool wrap) {
   }
 }
 
-bool KeyTable::add(std::string_view key, std::int64_t position, std::uint32_t hash) {
+bool KeyTable::add(std::string_view key, std::int64_t position) {
   if (appending_) placeAppended();
   if (key.size() > static_cast<std::size_t>(kIndexRecordLength))
     key = key.substr(0, kIndexRecordLength);
   if (slotsFor(size_ + 1) > capacity_) rehash(std::max(slotsFor(size_ + 1), capacity_ * 2));
+  const std::uint32_t hash = hashOf(key);
   store(key, position);
   if (place(std::uint64_t{hash} << 32 | size_, true) == Placed::kEqual) {
     --size_;
@@ -192,27 +193,33 @@ bool KeyTable::add(std::string_view key, std::int64_t position, std::uint32_t ha
 }
 
 void KeyTable::append(std::string_view key, std::int64_t position) {
-  if (size_ > 0 && !appending_) throw std::logic_error("KeyTable::append after add");
-  appending_ = true;
+  if (!appending_) {
+    appending_ = true;
+    appendedFrom_ = size_;
+  }
   if (key.size() > static_cast<std::size_t>(kIndexRecordLength))
     key = key.substr(0, kIndexRecordLength);
-  reserveAppended(size_ + 1);
+  reserveAppended(size_ + 1 - appendedFrom_);
   store(key, position);
-  static_cast<std::uint32_t*>(appended_.data())[size_ - 1] = hashOf(key);
+  static_cast<std::uint32_t*>(appended_.data())[size_ - 1 - appendedFrom_] = hashOf(key);
 }
 
-std::size_t KeyTable::placeAppended() {
+std::size_t KeyTable::placeAppended(std::vector<std::string>* dropped) {
   if (!appending_) return 0;
+  appending_ = false;  // from here on size_ counts the placed entries only
   if (slotsFor(size_) > capacity_) rehash(std::max(slotsFor(size_), capacity_ * 2));
+  std::size_t count = 0;
   bool equal = false;
-  if (!placeSorted(equal)) {
-    const auto* const hashes = static_cast<const std::uint32_t*>(appended_.data());
-    for (std::size_t i = 0; i < size_ && !equal; ++i)
-      equal = place(std::uint64_t{hashes[i]} << 32 | (i + 1), true) == Placed::kEqual;
+  if (appendedFrom_ > 0 || !placeSorted(equal)) {
+    count = placeInOrder(appendedFrom_, dropped);
+  } else if (equal) {
+    // A key met twice: the sorted placement is dropped and every entry placed in order.
+    std::memset(slots_.data(), 0, capacity_ * sizeof(std::uint64_t));
+    count = placeInOrder(0, dropped);
   }
+  if (hashesPrefaulted_) settle();
   appended_.resize(0);
-  appending_ = false;
-  return equal ? dropLaterDuplicates() : 0;
+  return count;
 }
 
 // The appended entries' slot values are packed into the front of the empty table sorted by
@@ -259,17 +266,22 @@ bool KeyTable::placeSorted(bool& equal) {
   return true;
 }
 
-// Places every entry again in insertion order, keeping the first of equal keys and closing the
-// gaps: the rare way, for a file that holds a key twice.
-std::size_t KeyTable::dropLaterDuplicates() {
-  std::memset(slots_.data(), 0, capacity_ * sizeof(std::uint64_t));
-  const std::size_t all = size_;
+// Places the appended entries from `first` on in insertion order, the slots of later ones
+// fetched meanwhile; a key already present is dropped and the entries after it close the gap.
+std::size_t KeyTable::placeInOrder(std::size_t first, std::vector<std::string>* dropped) {
+  constexpr std::size_t kAhead = 16;
+  const auto* const hashes = static_cast<const std::uint32_t*>(appended_.data());
+  std::uint64_t* const table = slotArray();
   Entry* const e = entries();
-  size_ = 0;
-  for (std::size_t i = 0; i < all; ++i) {
-    e[size_] = e[i];
-    if (place(std::uint64_t{hashOf(e[size_].keyView())} << 32 | (size_ + 1), true) == Placed::kDone)
+  const std::size_t all = size_;
+  size_ = first;
+  for (std::size_t r = first; r < all; ++r) {
+    if (r + kAhead < all) __builtin_prefetch(table + slotOf(hashes[r + kAhead - first]), 1);
+    if (size_ != r) e[size_] = e[r];
+    if (place(std::uint64_t{hashes[r - first]} << 32 | (size_ + 1), true) == Placed::kDone)
       ++size_;
+    else if (dropped)
+      dropped->emplace_back(e[size_].keyView());
   }
   return all - size_;
 }
@@ -293,13 +305,14 @@ void KeyTable::clear() {
   settle();
   entries_.resize(0);
   slots_.resize(0);
+  appended_.resize(0);
   size_ = capacity_ = 0;
   appending_ = false;
 }
 
 void KeyTable::reserve(std::size_t count, bool prefault) {
   growEntries(count);
-  if (appending_) reserveAppended(count);
+  if (appending_ && count > size_) reserveAppended(count - appendedFrom_);
   if (slotsFor(count) > capacity_) rehash(slotsFor(count));
   if (!prefault || entries_.size() < kMappedFrom || prefault_.joinable()) return;
   struct Range {
@@ -318,7 +331,8 @@ void KeyTable::reserve(std::size_t count, bool prefault) {
   using Group = std::array<Range, 2>;
   const std::array<Group, 2> groups =
       appending_
-          ? std::array<Group, 2>{Group{entries, unwritten(appended_, size_ * 4)}, Group{slots}}
+          ? std::array<Group, 2>{Group{entries, unwritten(appended_, (size_ - appendedFrom_) * 4)},
+                                 Group{slots}}
           : std::array<Group, 2>{Group{slots}, Group{entries}};
   try {
     prefault_ = std::thread([groups] {
@@ -336,6 +350,7 @@ void KeyTable::reserve(std::size_t count, bool prefault) {
           }
       }
     });
+    hashesPrefaulted_ = appending_;
   } catch (const std::system_error&) {
     // No thread: the pages are faulted where they are written.
   }
@@ -352,8 +367,9 @@ void KeyTable::growEntries(std::size_t count) {
 
 void KeyTable::reserveAppended(std::size_t count) {
   if (count * sizeof(std::uint32_t) <= appended_.size()) return;
-  settle();
-  appended_.resize(std::max(count, std::size_t{256}) * sizeof(std::uint32_t));
+  if (hashesPrefaulted_) settle();
+  const std::size_t room = appended_.size() / sizeof(std::uint32_t);
+  appended_.resize(std::max({count, room * 2, std::size_t{256}}) * sizeof(std::uint32_t));
 }
 
 // Moves every slot into a table of `capacity` slots; the slots carry their hash, so the entries

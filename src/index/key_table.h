@@ -7,8 +7,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "index/constants.h"
 
@@ -64,25 +66,19 @@ class KeyTable {
   // Adds the key with its position at the end. Returns false, and changes nothing, when the
   // key is already present in any letter case. Keys longer than 24 bytes are cut to 24.
   // Entries appended before are placed first.
-  bool add(std::string_view key, std::int64_t position) { return add(key, position, hashOf(key)); }
-  bool add(std::string_view key, std::int64_t position, std::uint32_t hash);
+  bool add(std::string_view key, std::int64_t position);
   // Position stored under the key, or 0 when it is absent.
   std::int64_t find(std::string_view key) const;
 
-  // Filling an empty table with many keys at once: append adds an entry at the end without
-  // looking for its key (std::logic_error once anything was added), and find sees it only after
-  // placeAppended. That places all appended entries in the order of their slots, not of their
-  // keys, so that the insertions of millions of keys run through the table instead of each
-  // missing the cache. It returns how many appended keys were already present in any letter
-  // case; those are dropped, the first occurrence kept, as add would have.
+  // Filling a table with many keys at once: append adds an entry at the end without looking for
+  // its key, and find sees it only after placeAppended. That gives all appended entries their
+  // slots in one go: into an empty table in the order of their slots, else in insertion order
+  // with the slots fetched a few entries ahead, so that millions of insertions run through the
+  // table instead of each missing the cache. An appended key already present in any letter case
+  // is dropped, the first occurrence kept, as add would have; placeAppended returns how many
+  // were, and adds their keys to `dropped` when given.
   void append(std::string_view key, std::int64_t position);
-  std::size_t placeAppended();
-
-  // Starts fetching the slot where a key of this hash would go: a caller with many keys at hand
-  // prefetches a batch, then adds them, and their memory accesses overlap.
-  void prefetch(std::uint32_t hash) const {
-    if (capacity_ > 0) __builtin_prefetch(slotArray() + slotOf(hash));
-  }
+  std::size_t placeAppended(std::vector<std::string>* dropped = nullptr);
 
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
@@ -115,18 +111,21 @@ class KeyTable {
   // an equal key on the way (placing nothing). Without `wrap` it stops at the table's end.
   Placed place(std::uint64_t slot, bool wrap);
   bool placeSorted(bool& equal);
-  std::size_t dropLaterDuplicates();
+  std::size_t placeInOrder(std::size_t first, std::vector<std::string>* dropped);
   void reserveAppended(std::size_t count);
   // Waits for the prefaulting thread: the arrays must not move under it.
   void settle() {
     if (prefault_.joinable()) prefault_.join();
+    hashesPrefaulted_ = false;
   }
 
-  MappedBytes entries_;     // size_ entries in insertion order, room for more
-  MappedBytes slots_;       // capacity_ slots: 0 free, else hash << 32 | (entry number + 1)
-  MappedBytes appended_;    // while entries are appended, their hashes (4 bytes each)
-  std::size_t size_ = 0;    // entries
-  bool appending_ = false;  // entries were appended and wait for placeAppended
+  MappedBytes entries_;            // size_ entries in insertion order, room for more
+  MappedBytes slots_;              // capacity_ slots: 0 free, else hash << 32 | (entry number + 1)
+  MappedBytes appended_;           // while entries are appended, their hashes (4 bytes each)
+  std::size_t size_ = 0;           // entries
+  bool appending_ = false;         // entries were appended and wait for placeAppended
+  std::size_t appendedFrom_ = 0;   // the first of them
+  bool hashesPrefaulted_ = false;  // the prefaulting thread also maps appended_
   std::size_t capacity_ = 0;
   std::thread prefault_;
 };

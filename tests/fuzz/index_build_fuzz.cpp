@@ -77,6 +77,12 @@ void initializeAndCompare(clsIndex& index, State& state, const Step& step) {
                      percent, state.lastPercent);
     KORVA_FUZZ_CHECK(index.InBuildIndex(), "progress outside a build");
     state.lastPercent = percent;
+    // Every block read so far is in the table, and found.
+    const std::vector<model::Entry> now = entriesOf(index);
+    KORVA_FUZZ_CHECK(isPrefix(now, want.table.entries), "progress: %zu entries, not a start",
+                     now.size());
+    for (const model::Entry& e : now)
+      KORVA_FUZZ_CHECK(index.QueryIndex(e.key) == e.position, "progress: lookup");
     if (events++ == step.cancelAt) cancel = true;
   };
   const std::size_t reportsBefore = state.reporter.count;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -255,6 +256,50 @@ TEST(ClsIndexTest, ProgressOnlyOnChangeAndCarriedOverBetweenBuilds) {
   index.InitializeIndex();
   EXPECT_TRUE(seen.empty());
   EXPECT_GT(index.QueryIndex(makeKey(1000)), 0);
+}
+
+// A progress handler may look up every block read so far, also in a log big enough to be indexed
+// on two threads; a cancel there keeps exactly those blocks, and a repeated key is reported.
+TEST(ClsIndexTest, ProgressSeesEveryBlockReadSoFar) {
+  struct Case {
+    int blocks;
+    std::size_t body;
+    int cancelAt;  // progress event, -1 none
+  };
+  for (const Case c : {Case{1'000, 10, -1}, Case{40'000, 250, -1}, Case{40'000, 250, 60}}) {
+    SCOPED_TRACE(c.blocks + c.cancelAt);
+    LogFolder logs;
+    logs.add(0, c.blocks, std::string(c.body, 'x') + "\r\n");
+    logs.response += makeBlock(makeKey(c.blocks / 2));  // a repeat at the end
+    logs.flush();
+    const double length = static_cast<double>(logs.response.size());
+    RecordingReporter reporter;
+    clsIndex index(logs.dir.path(), &reporter);
+    int events = 0;
+    std::size_t atCancel = 0;
+    index.Progress = [&](std::uint8_t& percent, bool& cancel) {
+      const std::size_t n = index.size();
+      ASSERT_GT(n, 0u);
+      // The last block indexed is the one this event is for.
+      EXPECT_EQ(std::nearbyint(static_cast<double>(logs.positions[n - 1]) / length * 100), percent);
+      for (std::size_t i = 0; i < n; i += 97)
+        ASSERT_EQ(index.QueryIndex(makeKey(static_cast<int>(i))), logs.positions[i]) << i;
+      ASSERT_EQ(index.QueryIndex(makeKey(static_cast<int>(n - 1))), logs.positions[n - 1]);
+      if (events++ == c.cancelAt) {
+        cancel = true;
+        atCancel = n;
+      }
+    };
+    index.InitializeIndex();
+    if (c.cancelAt >= 0) {
+      EXPECT_EQ(index.size(), atCancel);
+      EXPECT_EQ(index.QueryIndex(makeKey(static_cast<int>(atCancel))), 0);
+      EXPECT_TRUE(reporter.reports.empty());
+    } else {
+      EXPECT_EQ(index.size(), static_cast<std::size_t>(c.blocks));
+      EXPECT_EQ(reporter.reports.size(), 2u);
+    }
+  }
 }
 
 TEST(ClsIndexTest, EmptyResponseLogRaisesNothing) {
