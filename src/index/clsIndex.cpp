@@ -319,12 +319,22 @@ void clsIndex::scanBlocks(std::int64_t start, bool resume) {
       if (skipToDivider && !reader.skipPastLine(kDevider)) return;
       skipToDivider = true;
       if (reader.atEnd()) return;  // also passes the LF of a divider's line end written late
-      std::int64_t position = reader.position();
-      if (reader.readLineHead(head, kIndexRecordLength, terminated) < 0) return;
-      // An opening line still being written would be indexed under a cut key; wait for its end.
-      if (!terminated) return;
+      const std::int64_t position = reader.position();
+      std::string_view key;
+      const std::string_view lines = reader.bufferedLines();
+      if (!lines.empty()) {
+        // The opening line lies whole in the buffer, its line end included: read in place.
+        const std::size_t cr = lines.find('\r');
+        key = lines.substr(0, std::min(cr, static_cast<std::size_t>(kIndexRecordLength)));
+        reader.skipBuffered(cr + (cr + 1 < lines.size() && lines[cr + 1] == '\n' ? 2 : 1));
+      } else {
+        if (reader.readLineHead(head, kIndexRecordLength, terminated) < 0) return;
+        // An opening line still being written would be indexed under a cut key; wait for it.
+        if (!terminated) return;
+        key = head;
+      }
       if (!reserved && position - start >= kSample) reserveForRest(position);
-      feeder.add(head, position);
+      feeder.add(key, position);
       ++added;
       fileAsWritten_ = false;
       if (reportProgress(position, reader.lastKnownLength(), feeder)) return;
@@ -360,9 +370,14 @@ void clsIndex::placeBlocks(TableFeeder& feeder) {
 }
 
 bool clsIndex::reportProgress(std::int64_t position, std::int64_t length, TableFeeder& feeder) {
+  if (length == quietLength_ && position < quietBelow_) return false;
   double ratio = length > 0 ? static_cast<double>(position) / static_cast<double>(length) : 1.0;
   double rounded = std::nearbyint(std::min(ratio, 1.0) * 100.0);  // halves to even
   auto percent = static_cast<std::uint8_t>(std::clamp(rounded, 0.0, 100.0));
+  // Below this position the ratio stays under percent + 0.5 at this length; positions only grow
+  // during a scan, so the percentage cannot change before it.
+  quietLength_ = length;
+  quietBelow_ = length / 200 * (2 * std::int64_t{percent} + 1);
   if (percent == lastPercent_) return false;
   lastPercent_ = percent;
   placeBlocks(feeder);

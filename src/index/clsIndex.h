@@ -108,6 +108,8 @@ class clsIndex {
   bool saved_ = false;
   bool saveOnRelease_ = true;
   std::uint8_t lastPercent_ = 0;
+  std::int64_t quietBelow_ = 0;  // no event below this position while the log has this length
+  std::int64_t quietLength_ = -1;
   Outcome lastOutcome_ = Outcome::None;
 };
 

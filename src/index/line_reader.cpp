@@ -63,6 +63,7 @@ std::int64_t lengthOf(int fd, const std::string& path) {
 constexpr std::size_t kTail = 4096;  // bytes compared to notice a cut or rewrite below a block
 
 constexpr std::size_t npos = static_cast<std::size_t>(-1);
+constexpr std::size_t kUnknown = npos - 1;
 
 }  // namespace
 
@@ -91,6 +92,7 @@ void LineReader::seek(std::int64_t position) {
   }
   fileOffset_ = offset;
   cursor_ = filled_ = 0;
+  tailCr_ = kUnknown;
   advisedTo_ = 0;
 }
 
@@ -127,6 +129,7 @@ bool LineReader::fill() {
   }
   fileOffset_ += static_cast<std::int64_t>(filled_);
   cursor_ = filled_ = 0;
+  tailCr_ = kUnknown;
   filled_ = preadFully(fd_, buffer_.get(), blockSize_, fileOffset_, path_);
   lastKnownLength_ = lengthOf(fd_, path_);
   // Shorter now than what the read returned: it was cut while the read ran, and the bytes read
@@ -233,18 +236,25 @@ bool LineReader::skipPastLine(std::string_view target) {
 // Start of the buffer's last line whose end is not known from the buffer alone: the one that
 // runs into the buffer's end, or the one ended by a CR that is the buffer's last byte (its LF may
 // be the next block's first). Every line before it lies whole in the buffer.
+// The last CR of the block that is not its last byte is looked for once per block: the scan asks
+// after every line it skips.
 std::size_t LineReader::bufferedTailStart() const {
   const char* buffer = buffer_.get();
-  const char* from = buffer + cursor_;
-  std::size_t size = filled_ - cursor_;
-  for (int pass = 0; pass < 2; ++pass) {
-    const auto* cr = static_cast<const char*>(::memrchr(from, '\r', size));
-    if (!cr) return cursor_;
-    const auto at = static_cast<std::size_t>(cr - buffer);
-    if (at + 1 < filled_) return at + 1 + (buffer[at + 1] == '\n' ? 1 : 0);
-    size = static_cast<std::size_t>(cr - from);  // the CR is the last byte: the line before
+  if (tailCr_ == kUnknown) {
+    tailCr_ = npos;
+    std::size_t size = filled_;
+    for (int pass = 0; pass < 2 && tailCr_ == npos; ++pass) {
+      const auto* cr = static_cast<const char*>(::memrchr(buffer, '\r', size));
+      if (!cr) break;
+      const auto at = static_cast<std::size_t>(cr - buffer);
+      if (at + 1 < filled_)
+        tailCr_ = at;
+      else
+        size = at;  // the CR is the last byte: the line before
+    }
   }
-  return cursor_;  // not reached
+  if (tailCr_ == npos || tailCr_ < cursor_) return cursor_;
+  return tailCr_ + 1 + (buffer[tailCr_ + 1] == '\n' ? 1 : 0);
 }
 
 // Offset just past the first line in [cursor_, end) that is `length` copies of `c` and ended by

@@ -95,6 +95,7 @@ class LineReader {
   std::int64_t fileOffset_ = 0;  // 0-based offset of buffer_[0] in the file
   std::size_t cursor_ = 0;       // next unread byte in buffer_
   std::size_t filled_ = 0;       // bytes valid in buffer_
+  mutable std::size_t tailCr_ = static_cast<std::size_t>(-2);  // see bufferedTailStart
   std::int64_t lastKnownLength_ = 0;
   bool changed_ = false;
   bool pendingLf_ = false;  // the last line ended at a CR that was the last byte of the file

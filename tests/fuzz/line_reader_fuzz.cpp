@@ -1,7 +1,7 @@
-// The line reader against the plain line split, over arbitrary bytes and tiny read blocks, read
-// ahead on a worker thread or not: every line, its kept head, its length, its terminator and the
-// position it started at; reading on after the file grew, also when the growth completes a CR LF;
-// seeks; and the raw byte reads.
+// The line reader against the plain line split, over arbitrary bytes and tiny read blocks, with
+// the kernel asked to read ahead or not: every line, its kept head, its length, its terminator
+// and the position it started at; the lines the buffer holds whole; reading on after the file
+// grew, also when the growth completes a CR LF; seeks; and the raw byte reads.
 #include <cstdint>
 #include <string>
 
@@ -25,6 +25,25 @@ void readAndCompare(LineReader& reader, std::string_view bytes, std::size_t from
     KORVA_FUZZ_CHECK(position == static_cast<std::int64_t>(line.offset) + 1,
                      "position %lld, expected %zu", static_cast<long long>(position),
                      line.offset + 1);
+    // Every third line is taken from the lines the buffer holds whole, where it lies there, as
+    // the index build reads its opening lines: whole lines with their line ends, and from them
+    // the first one.
+    if (line.offset % 3 == 2) {
+      const std::string_view lines = reader.bufferedLines();
+      if (!lines.empty()) {
+        KORVA_FUZZ_CHECK(lines == bytes.substr(line.offset, lines.size()) && line.terminated,
+                         "buffered lines at %zu", line.offset);
+        const std::size_t end = line.offset + lines.size();
+        KORVA_FUZZ_CHECK(bytes[end - 1] == '\n' ||
+                             (bytes[end - 1] == '\r' && end < bytes.size() && bytes[end] != '\n'),
+                         "buffered lines at %zu end inside a line", line.offset);
+        const std::size_t cr = lines.find('\r');
+        KORVA_FUZZ_CHECK(lines.substr(0, cr) == line.text, "first buffered line at %zu",
+                         line.offset);
+        reader.skipBuffered(cr + (cr + 1 < lines.size() && lines[cr + 1] == '\n' ? 2 : 1));
+        continue;
+      }
+    }
     // Every other line is appended behind what the string holds, as the retrieval collects.
     const bool append = line.offset % 2 == 1;
     if (append) head = "kept:";
