@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "index/file_error.h"
 
@@ -68,40 +69,65 @@ void removeStaleTemporaryFiles(const std::string& path) {
   ::closedir(dir);
 }
 
-int replaceFileAtomically(const std::string& path,
-                          const std::function<bool(const ByteSink&)>& produce) {
-  removeStaleTemporaryFiles(path);
-  const std::string temp = path + "." + std::to_string(::getpid()) + ".tmp";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return errno;
-  // After each piece the kernel is told to start writing it to the disk, so that the fsync at
-  // the end finds most of a large file there already.
-  int error = 0;
-  off_t written = 0;
-  const ByteSink sink = [&](const char* data, std::size_t size) {
-    if (error != 0) return false;
-    if (!writeAll(fd, data, size)) {
-      error = errno;
-      return false;
-    }
-    ::sync_file_range(fd, written, static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
-    written += static_cast<off_t>(size);
-    return true;
-  };
-  if (!produce(sink) && error == 0) error = EIO;
-  if (error == 0 && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && std::rename(temp.c_str(), path.c_str()) != 0) error = errno;
-  if (error != 0) {
-    ::unlink(temp.c_str());
-    return error;
+AtomicFileWriter::AtomicFileWriter(const std::string& path)
+    : path_(path), temp_(path + "." + std::to_string(::getpid()) + ".tmp") {
+  fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd_ < 0) error_ = errno;
+}
+
+AtomicFileWriter::~AtomicFileWriter() { discard(); }
+
+void AtomicFileWriter::discard() {
+  if (fd_ < 0) return;
+  ::close(fd_);
+  fd_ = -1;
+  ::unlink(temp_.c_str());
+}
+
+bool AtomicFileWriter::write(const char* data, std::size_t size) {
+  if (error_ != 0) return false;
+  if (!writeAll(fd_, data, size)) {
+    error_ = errno;
+    discard();
+    return false;
   }
-  const int folder = ::open(splitPath(path).folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ::sync_file_range(fd_, static_cast<off_t>(written_), static_cast<off_t>(size),
+                    SYNC_FILE_RANGE_WRITE);
+  written_ += static_cast<std::int64_t>(size);
+  return true;
+}
+
+int AtomicFileWriter::commit() {
+  if (error_ == 0 && ::fsync(fd_) != 0) error_ = errno;
+  if (error_ != 0) {
+    discard();
+    return error_;
+  }
+  const int fd = std::exchange(fd_, -1);
+  if (::close(fd) != 0)
+    error_ = errno;
+  else if (std::rename(temp_.c_str(), path_.c_str()) != 0)
+    error_ = errno;
+  if (error_ != 0) {
+    ::unlink(temp_.c_str());
+    return error_;
+  }
+  const int folder = ::open(splitPath(path_).folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder >= 0) {
     ::fsync(folder);
     ::close(folder);
   }
   return 0;
+}
+
+int replaceFileAtomically(const std::string& path,
+                          const std::function<bool(const ByteSink&)>& produce) {
+  removeStaleTemporaryFiles(path);
+  AtomicFileWriter writer(path);
+  if (writer.error() != 0) return writer.error();
+  if (!produce([&](const char* data, std::size_t size) { return writer.write(data, size); }))
+    return writer.error() != 0 ? writer.error() : EIO;
+  return writer.commit();
 }
 
 void writeFileAtomically(const std::string& path, std::string_view bytes) {

@@ -187,7 +187,10 @@ void clsIndex::LoadIndex() {
 
 bool clsIndex::SaveIndex() {
   saved_ = true;
-  if (positions_.empty()) return true;
+  if (positions_.empty()) {
+    stream_.reset();
+    return true;
+  }
   const std::string finalPath = path(kIndexFileName);
   // Loaded from a file that holds exactly the lines a save writes, and unchanged since: writing
   // them again would only cost the time (a quarter of a GB at ten million entries).
@@ -196,26 +199,49 @@ bool clsIndex::SaveIndex() {
     removeStaleTemporaryFiles(finalPath);
     return true;
   }
-  // Formatted a few MiB at a time; the entries lie in insertion order, so this reads memory
-  // front to back.
-  constexpr std::size_t kChunk = std::size_t{2} << 20;
-  std::unique_ptr<char[]> buffer(new char[kChunk + kIndexLineMax]);
-  const int error = replaceFileAtomically(finalPath, [&](const ByteSink& sink) {
-    char* const begin = buffer.get();
-    char* out = begin;
-    const std::size_t count = positions_.size();
-    for (std::size_t i = 0; i < count; ++i) {
-      out = formatIndexLine(out, positions_[i]);
-      if (static_cast<std::size_t>(out - begin) >= kChunk || i + 1 == count) {
-        if (!sink(begin, static_cast<std::size_t>(out - begin))) return false;
-        out = begin;
-      }
+  // A build that streamed its entries to the disk as it went leaves only the rest to write.
+  if (std::unique_ptr<AtomicFileWriter> stream = std::move(stream_)) {
+    if (writeEntries(streamed_, *stream) && stream->commit() == 0) {
+      fileAsWritten_ = stampOfPath(finalPath, writtenFile_);
+      return true;
     }
-    return true;
-  });
+  }
+  const int error =
+      replaceFileAtomically(finalPath, [&](const ByteSink& sink) { return writeEntries(0, sink); });
   if (error != 0) return false;
   fileAsWritten_ = stampOfPath(finalPath, writtenFile_);
   return true;
+}
+
+// Formatted a few MiB at a time; the entries lie in insertion order, so this reads memory front
+// to back.
+bool clsIndex::writeEntries(std::size_t from, const ByteSink& sink) {
+  constexpr std::size_t kChunk = std::size_t{2} << 20;
+  if (!lineBuffer_) lineBuffer_.reset(new char[kChunk + kIndexLineMax]);
+  char* const begin = lineBuffer_.get();
+  char* out = begin;
+  const std::size_t count = positions_.size();
+  for (std::size_t i = from; i < count; ++i) {
+    out = formatIndexLine(out, positions_[i]);
+    if (static_cast<std::size_t>(out - begin) >= kChunk || i + 1 == count) {
+      if (!sink(begin, static_cast<std::size_t>(out - begin))) return false;
+      out = begin;
+    }
+  }
+  return true;
+}
+
+bool clsIndex::writeEntries(std::size_t from, AtomicFileWriter& file) {
+  return writeEntries(from,
+                      [&](const char* data, std::size_t size) { return file.write(data, size); });
+}
+
+// On the feeder's thread after each batch: the entries placed since go to the file the save will
+// rename, and on to the disk, while the scan goes on.
+void clsIndex::streamEntries() {
+  if (!stream_) return;
+  writeEntries(streamed_, *stream_);  // a failure stays in the writer; the save starts over
+  streamed_ = positions_.size();
 }
 
 std::int64_t clsIndex::QueryIndex(std::string_view key) const { return positions_.find(key); }
@@ -300,7 +326,14 @@ void clsIndex::scanBlocks(std::int64_t start, bool resume) {
   // the table. Blocks get their slots in batches, placed in full before each progress event
   // (whose handler may look any of them up) and at the end; one by one, each insertion would
   // wait for memory.
-  TableFeeder feeder(positions_, !reserved);
+  // Such a build also writes what it indexed to the file the save will rename, on the feeder's
+  // thread as it goes: the disk then writes it while the scan runs, instead of after it.
+  if (!reserved && !stream_) {
+    removeStaleTemporaryFiles(path(kIndexFileName));
+    stream_ = std::make_unique<AtomicFileWriter>(path(kIndexFileName));
+    streamed_ = 0;
+  }
+  TableFeeder feeder(positions_, !reserved, [this] { streamEntries(); });
   auto reserveForRest = [&](std::int64_t at) {
     reserved = true;
     const double density = static_cast<double>(added) / static_cast<double>(at - start);
@@ -354,6 +387,8 @@ void clsIndex::scanBlocks(std::int64_t start, bool resume) {
 
 void clsIndex::clearEntries() {
   fileAsWritten_ = false;
+  stream_.reset();
+  streamed_ = 0;
   positions_.clear();
 }
 

@@ -8,9 +8,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "index/atomic_file.h"
 #include "index/constants.h"
 #include "index/key_table.h"
 
@@ -95,6 +97,10 @@ class clsIndex {
   void clearEntries();
   bool reportProgress(std::int64_t position, std::int64_t length, TableFeeder& feeder);
   void report(const std::string& text) const;
+  // The lines of the entries from `from` on, as the file holds them.
+  bool writeEntries(std::size_t from, const ByteSink& sink);
+  bool writeEntries(std::size_t from, AtomicFileWriter& file);
+  void streamEntries();
   std::string path(const char* name) const;
 
   std::string folder_;
@@ -110,6 +116,11 @@ class clsIndex {
   std::uint8_t lastPercent_ = 0;
   std::int64_t quietBelow_ = 0;  // no event below this position while the log has this length
   std::int64_t quietLength_ = -1;
+  // A big build's entries written as they are placed, the first streamed_ of them; the save
+  // renames the file. Only the feeder's thread touches both while it places.
+  std::unique_ptr<AtomicFileWriter> stream_;
+  std::size_t streamed_ = 0;
+  std::unique_ptr<char[]> lineBuffer_;
   Outcome lastOutcome_ = Outcome::None;
 };
 

@@ -14,8 +14,10 @@ constexpr std::uint64_t kPositionMask = (std::uint64_t{1} << 56) - 1;
 
 }  // namespace
 
-TableFeeder::TableFeeder(KeyTable& table, bool threaded) : table_(table) {
+TableFeeder::TableFeeder(KeyTable& table, bool threaded, std::function<void()> placed)
+    : table_(table) {
   if (!threaded) return;
+  placed_ = std::move(placed);
   try {
     thread_ = std::thread([this] { run(); });
   } catch (const std::system_error&) {
@@ -83,6 +85,7 @@ void TableFeeder::run() {
     std::exception_ptr error;
     try {
       place(working_);
+      if (placed_) placed_();
     } catch (...) {
       error = std::current_exception();
     }

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -22,8 +23,9 @@ namespace korva {
 
 class TableFeeder {
  public:
-  // Without `threaded`, each batch is placed on the caller's thread when it is full.
-  TableFeeder(KeyTable& table, bool threaded);
+  // Without `threaded`, each batch is placed on the caller's thread when it is full. `placed`,
+  // if given, runs on the feeder's thread after each batch of a threaded feeder.
+  TableFeeder(KeyTable& table, bool threaded, std::function<void()> placed = {});
   ~TableFeeder();  // drops what was added after the last sync
   TableFeeder(const TableFeeder&) = delete;
   TableFeeder& operator=(const TableFeeder&) = delete;
@@ -56,6 +58,7 @@ class TableFeeder {
   void run();
 
   KeyTable& table_;
+  std::function<void()> placed_;
   Batch filling_;  // the caller's
   Batch working_;  // the thread's
   std::mutex mutex_;

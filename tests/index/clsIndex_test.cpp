@@ -302,6 +302,56 @@ TEST(ClsIndexTest, ProgressSeesEveryBlockReadSoFar) {
   }
 }
 
+// A build big enough for the feeder writes its entries as it goes; whatever follows it (more
+// blocks, a cancel, a replaced log, a release without saving), the file saved holds exactly the
+// entries, and no temporary file stays behind.
+TEST(ClsIndexTest, StreamedBuildSavesExactlyTheEntries) {
+  enum class Then { Save, GrowThenSave, CancelThenSave, ReplaceThenSave, DropUnsaved };
+  const std::string temp = std::string(kIndexFileName) + "." + std::to_string(::getpid()) + ".tmp";
+  for (const Then then : {Then::Save, Then::GrowThenSave, Then::CancelThenSave,
+                          Then::ReplaceThenSave, Then::DropUnsaved}) {
+    SCOPED_TRACE(static_cast<int>(then));
+    LogFolder logs;
+    const std::string body = std::string(250, 'y') + "\r\n";
+    logs.add(0, 40'000, body);
+    std::size_t kept = 40'000;
+    {
+      clsIndex index(logs.dir.path());
+      index.Progress = [&](std::uint8_t& percent, bool& cancel) {
+        cancel = then == Then::CancelThenSave && percent >= 50;
+      };
+      index.InitializeIndex();
+      EXPECT_TRUE(logs.dir.exists(temp));  // the stream
+      if (then == Then::CancelThenSave) kept = index.size();
+      if (then == Then::GrowThenSave) {
+        logs.add(40'000, 40'010, body);
+        index.InitializeIndex();
+        kept = 40'010;
+      }
+      if (then == Then::ReplaceThenSave) {  // a new log under the same names: rebuilt
+        logs.request.clear();
+        logs.response.clear();
+        logs.positions.clear();
+        logs.add(0, 30, "<p>other</p>\r\n");
+        index.InitializeIndex();
+        EXPECT_EQ(index.lastOutcome(), clsIndex::Outcome::Rebuilt);
+        kept = 30;
+      }
+      if (then == Then::DropUnsaved) index.setSaveOnRelease(false);
+    }
+    EXPECT_FALSE(logs.dir.exists(temp));
+    if (then == Then::DropUnsaved) {
+      EXPECT_FALSE(logs.dir.exists(kIndexFileName));
+      continue;
+    }
+    const std::string all = logs.indexFile();
+    std::size_t end = 0;
+    for (std::size_t i = 0; i < kept; ++i) end = all.find("\r\n", end) + 2;
+    const std::string saved = logs.dir.read(kIndexFileName);
+    EXPECT_TRUE(saved == all.substr(0, end)) << saved.size() << " bytes, expected " << end;
+  }
+}
+
 TEST(ClsIndexTest, EmptyResponseLogRaisesNothing) {
   TempDir dir;
   dir.write("HtmlResponse.log", "");
