@@ -314,26 +314,26 @@ void clsIndex::scanBlocks(std::int64_t start, bool resume) {
   LineReader reader(path(kResponseLogName));
   reader.seek(start);
   const std::int64_t left = reader.lastKnownLength() - start;
-  // More than one block to read: the next ones are read while this one is scanned.
+  // More than one block to read: the kernel reads the next ones while this one is scanned.
   reader.setReadAhead(left > static_cast<std::int64_t>(LineReader::kDefaultBlockSize));
   // Once the first few MiB are indexed, the table gets room for the rest at the same density,
   // so that it is sized once instead of re-hashed while it grows.
   constexpr std::int64_t kSample = std::int64_t{4} << 20;
   const std::size_t sizeAtStart = positions_.size();
   std::size_t added = 0;
-  bool reserved = left < 2 * kSample;
-  // A log of more than a few MiB is indexed on two threads: this one scans, the feeder's fills
-  // the table. Blocks get their slots in batches, placed in full before each progress event
-  // (whose handler may look any of them up) and at the end; one by one, each insertion would
-  // wait for memory.
-  // Such a build also writes what it indexed to the file the save will rename, on the feeder's
-  // thread as it goes: the disk then writes it while the scan runs, instead of after it.
-  if (!reserved && !stream_) {
+  // More than a few MiB are indexed on two threads: this one scans, the feeder's fills the
+  // table. Blocks get their slots in batches, placed in full before each progress event (whose
+  // handler may look any of them up) and at the end; one by one, each insertion would wait for
+  // memory. The feeder also writes what it placed to the file the save will rename: the disk
+  // then writes it while the scan runs, instead of after it.
+  const bool big = left >= 2 * kSample;
+  bool reserved = !big;
+  if (big && !stream_) {
     removeStaleTemporaryFiles(path(kIndexFileName));
     stream_ = std::make_unique<AtomicFileWriter>(path(kIndexFileName));
     streamed_ = 0;
   }
-  TableFeeder feeder(positions_, !reserved, [this] { streamEntries(); });
+  TableFeeder feeder(positions_, big, [this] { streamEntries(); });
   auto reserveForRest = [&](std::int64_t at) {
     reserved = true;
     const double density = static_cast<double>(added) / static_cast<double>(at - start);

@@ -206,8 +206,8 @@ void KeyTable::append(std::string_view key, std::int64_t position) {
 
 std::size_t KeyTable::placeAppended(std::vector<std::string>* dropped) {
   if (!appending_) return 0;
-  appending_ = false;  // from here on size_ counts the placed entries only
   if (slotsFor(size_) > capacity_) rehash(std::max(slotsFor(size_), capacity_ * 2));
+  appending_ = false;  // from here on size_ counts the placed entries only
   std::size_t count = 0;
   bool equal = false;
   if (appendedFrom_ > 0 || !placeSorted(equal)) {

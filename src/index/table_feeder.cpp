@@ -55,18 +55,19 @@ void TableFeeder::place(Batch& batch) {
 
 void TableFeeder::handOver() {
   if (!thread_.joinable()) {
-    struct Clear {
-      Batch& batch;
-      ~Clear() { batch.clear(); }
-    } clear{filling_};
-    place(filling_);
+    try {
+      place(filling_);
+    } catch (...) {
+      filling_.clear();  // what it placed stays, the rest is not placed twice
+      throw;
+    }
+    filling_.clear();
     return;
   }
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [this] { return !queuedSet_; });
   if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
-  filling_.blocks.swap(queued_.blocks);  // gets back an emptied batch with its room
-  std::swap(filling_.reserve, queued_.reserve);
+  std::swap(filling_, queued_);  // gets back an emptied batch with its room
   queuedSet_ = true;
   changed_.notify_all();
 }
@@ -76,8 +77,7 @@ void TableFeeder::run() {
   for (;;) {
     changed_.wait(lock, [this] { return stop_ || queuedSet_; });
     if (stop_) return;
-    working_.blocks.swap(queued_.blocks);
-    std::swap(working_.reserve, queued_.reserve);
+    std::swap(working_, queued_);
     queuedSet_ = false;
     busy_ = true;
     changed_.notify_all();
@@ -107,8 +107,8 @@ std::exception_ptr TableFeeder::sync(std::vector<std::string>& dropped) {
   if (thread_.joinable()) {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return !queuedSet_ && !busy_; });
+    if (!error) error = std::exchange(error_, nullptr);
   }
-  if (!error) error = std::exchange(error_, nullptr);
   dropped.insert(dropped.end(), std::make_move_iterator(dropped_.begin()),
                  std::make_move_iterator(dropped_.end()));
   dropped_.clear();
