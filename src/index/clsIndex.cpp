@@ -321,6 +321,7 @@ void clsIndex::scanBlocks(std::int64_t start, bool resume) {
   constexpr std::int64_t kSample = std::int64_t{4} << 20;
   const std::size_t sizeAtStart = positions_.size();
   std::size_t added = 0;
+  quietLength_ = -1;  // positions grow only within one scan
   // More than a few MiB are indexed on two threads: this one scans, the feeder's fills the
   // table. Blocks get their slots in batches, placed in full before each progress event (whose
   // handler may look any of them up) and at the end; one by one, each insertion would wait for

@@ -256,6 +256,17 @@ TEST(ClsIndexTest, ProgressOnlyOnChangeAndCarriedOverBetweenBuilds) {
   index.InitializeIndex();
   EXPECT_TRUE(seen.empty());
   EXPECT_GT(index.QueryIndex(makeKey(1000)), 0);
+  // Another log of the same length is rebuilt from its start, with every percentage again.
+  LogFolder other;
+  other.add(5000, 6001);
+  ASSERT_EQ(other.response.size(), logs.response.size());
+  logs.dir.write("HtmlResponse.log", other.response);
+  logs.dir.write("HtmlRequest.log", other.request);
+  index.InitializeIndex();
+  EXPECT_EQ(index.lastOutcome(), clsIndex::Outcome::Rebuilt);
+  ASSERT_FALSE(seen.empty());
+  EXPECT_LE(seen.front(), 1);
+  EXPECT_EQ(seen.back(), 100);
 }
 
 // A progress handler may look up every block read so far, also in a log big enough to be indexed
