@@ -18,9 +18,9 @@
 
 namespace korva {
 
-// Receives the errors that a build reports itself (the window shows them as "Fehler" boxes).
 class TableFeeder;
 
+// Receives the errors that a build reports itself (the window shows them as "Fehler" boxes).
 class ErrorReporter {
  public:
   virtual ~ErrorReporter() = default;

@@ -63,7 +63,6 @@ std::int64_t lengthOf(int fd, const std::string& path) {
 constexpr std::size_t kTail = 4096;  // bytes compared to notice a cut or rewrite below a block
 
 constexpr std::size_t npos = static_cast<std::size_t>(-1);
-constexpr std::size_t kUnknown = npos - 1;
 
 }  // namespace
 
@@ -92,7 +91,7 @@ void LineReader::seek(std::int64_t position) {
   }
   fileOffset_ = offset;
   cursor_ = filled_ = 0;
-  tailCr_ = kUnknown;
+  tailCr_ = kTailCrUnknown;
   advisedTo_ = 0;
 }
 
@@ -129,7 +128,7 @@ bool LineReader::fill() {
   }
   fileOffset_ += static_cast<std::int64_t>(filled_);
   cursor_ = filled_ = 0;
-  tailCr_ = kUnknown;
+  tailCr_ = kTailCrUnknown;
   filled_ = preadFully(fd_, buffer_.get(), blockSize_, fileOffset_, path_);
   lastKnownLength_ = lengthOf(fd_, path_);
   // Shorter now than what the read returned: it was cut while the read ran, and the bytes read
@@ -236,12 +235,11 @@ bool LineReader::skipPastLine(std::string_view target) {
 
 // Start of the buffer's last line whose end is not known from the buffer alone: the one that
 // runs into the buffer's end, or the one ended by a CR that is the buffer's last byte (its LF may
-// be the next block's first). Every line before it lies whole in the buffer.
-// The last CR of the block that is not its last byte is looked for once per block: the scan asks
-// after every line it skips.
+// be the next block's first). Every line before it lies whole in the buffer. The block's last CR
+// that is not its last byte is looked for once per block: the scan asks after every line it skips.
 std::size_t LineReader::bufferedTailStart() const {
   const char* buffer = buffer_.get();
-  if (tailCr_ == kUnknown) {
+  if (tailCr_ == kTailCrUnknown) {
     tailCr_ = npos;
     std::size_t size = filled_;
     for (int pass = 0; pass < 2 && tailCr_ == npos; ++pass) {

@@ -80,6 +80,7 @@ class LineReader {
 
  private:
   static constexpr std::size_t kAheadBlocks = 16;  // asked for ahead of the current block
+  static constexpr std::size_t kTailCrUnknown = static_cast<std::size_t>(-2);
   bool fill();  // reads the next block behind the buffered bytes; false when none came
   void adviseAhead();
   bool skipPastRunLine(std::string_view target);
@@ -92,10 +93,10 @@ class LineReader {
   std::string path_;
   std::unique_ptr<char[]> buffer_;  // not zero-filled: a small file must not cost the whole block
   std::size_t blockSize_;
-  std::int64_t fileOffset_ = 0;  // 0-based offset of buffer_[0] in the file
-  std::size_t cursor_ = 0;       // next unread byte in buffer_
-  std::size_t filled_ = 0;       // bytes valid in buffer_
-  mutable std::size_t tailCr_ = static_cast<std::size_t>(-2);  // see bufferedTailStart
+  std::int64_t fileOffset_ = 0;                  // 0-based offset of buffer_[0] in the file
+  std::size_t cursor_ = 0;                       // next unread byte in buffer_
+  std::size_t filled_ = 0;                       // bytes valid in buffer_
+  mutable std::size_t tailCr_ = kTailCrUnknown;  // see bufferedTailStart
   std::int64_t lastKnownLength_ = 0;
   bool changed_ = false;
   bool pendingLf_ = false;  // the last line ended at a CR that was the last byte of the file
